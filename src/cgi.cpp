@@ -1,0 +1,111 @@
+// northbeam: the web interface of the board, one CGI request per process.
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+
+#include "cgivars.hpp"
+#include "funlib.hpp"
+#include "htmllib.hpp"
+
+namespace {
+
+// Room for a whole page, so most answers leave in one write.
+char stdout_buf[16384];
+
+// The home page in its document shell.
+void home_document() {
+  htmlHeader(PAGE_TITLE);
+  htmlBody();
+  html_table_hardware();
+  htmlFooter();
+}
+
+// rc=1: each following pair names a page, or gets a debug line.
+void page_request(varlist vars) {
+  htmlHeader(PAGE_TITLE);
+  htmlBody();
+  for (char **p = vars + 2; *p != nullptr; p += 2) {
+    const char *name = p[0], *value = p[1];
+    int page = cgi_name_parse(name) == INDEX_LINK ? index_link_parse(value) : -1;
+    switch (page) {
+    case HARDWARE: html_table_hardware(); break;
+    case CPUINFO: html_table_procinfo(PATH_CPUINFO); break;
+    case MEMINFO: html_table_procinfo(PATH_MEMINFO); break;
+    case PCIINFO: html_table_procinfo(PATH_PCI); break;
+    case WANLAN: html_table_wanlan(); break;
+    case NETSTAT: html_table_netstat(); break;
+    case ROUTETABLE: html_table_routetable(); break;
+    default: html_debug(false, name, value); break;
+    }
+  }
+  htmlFooter();
+}
+
+// rc=2: store the settings, then become /etc/Configure while a child
+// answers the browser with the wait page. Returns in the child, and in the
+// parent only when /etc/Configure could not be started.
+void save_request(varlist vars) {
+  // A save is a GET, so another site's page could send one: refuse it.
+  if (is_cross_site()) {
+    home_document();
+    return;
+  }
+  char netdata[NETDATA_SIZE] = "";
+  bool any = false;
+  for (char **p = vars + 2; *p != nullptr; p += 2)
+    any = netdata_append(netdata, p[0], p[1]) || any;
+  if (any)
+    write_netdata(netdata);
+
+  // Nothing is buffered yet, so the fork duplicates no output.
+  pid_t pid = ::fork();
+  if (pid < 0) {
+    home_document();
+  } else if (pid > 0) {
+    char *const netconf_argv[] = {const_cast<char *>(PATH_CONFIGURE), nullptr};
+    char *const netconf_envp[] = {nullptr};
+    ::execve(PATH_CONFIGURE, netconf_argv, netconf_envp);
+  } else {
+    htmlHeader(PAGE_TITLE);
+    htmlBody();
+    html_table_wait();
+    htmlFooter();
+    html_wait_refresh();
+  }
+}
+
+} // namespace
+
+// Command-line arguments are ignored: some servers pass a query as them.
+int main() {
+  std::setvbuf(stdout, stdout_buf, _IOFBF, sizeof stdout_buf);
+  int form_method = getRequestMethod();
+  varlist getvars = nullptr, postvars = nullptr;
+  if (form_method == 1) {
+    getvars = getGETvars();
+    postvars = getPOSTvars();
+  } else if (form_method == 0) {
+    getvars = getGETvars();
+  }
+
+  if (form_method == 0) {
+    if (getvars == nullptr || getvars[0] == nullptr) {
+      home_document(); // the bare address
+    } else {
+      switch (get_rc(getvars[0], getvars[1])) {
+      case 1: page_request(getvars); break;
+      case 2: save_request(getvars); break;
+      default:
+        htmlHeader(PAGE_TITLE);
+        htmlBody();
+        html_debug(true, getvars[0], getvars[1]);
+        htmlFooter();
+        break;
+      }
+    }
+  }
+
+  cleanUp(form_method, getvars, postvars);
+  std::fflush(stdout);
+  return 0;
+}

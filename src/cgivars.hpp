@@ -1,0 +1,44 @@
+// Request decoding: the CGI method, the query string and POST body as
+// variable lists. Knows nothing of the program's pages or settings.
+#ifndef NORTHBEAM_CGIVARS_HPP
+#define NORTHBEAM_CGIVARS_HPP
+
+#include <cstddef>
+
+// A variable list: one heap array name0, value0, name1, value1, ...,
+// closed by a null pointer in a name slot. Values are never null.
+using varlist = char **;
+
+// The largest POST body accepted; the board's forms send a few hundred bytes.
+inline constexpr long POST_MAX = 65536;
+
+// Method code of REQUEST_METHOD: 0 for GET or HEAD, 1 for POST, -1 otherwise.
+int getRequestMethod();
+
+// Pairs of QUERY_STRING; an empty list (not null) when it is unset.
+varlist getGETvars();
+
+// Pairs of the POST body on standard input. Exits with status 1, writing
+// nothing, when CONTENT_LENGTH is unset, not a number, not in 1..POST_MAX,
+// or the body is shorter.
+varlist getPOSTvars();
+
+// Splits a writable "&"-separated text into a new variable list, turning
+// "+" into space and percent-decoding names and values.
+varlist parse_vars(char *text);
+
+// Percent-decodes a NUL-terminated string in place. A "%" without two
+// characters after it is kept as it stands.
+void unescape_url(char *url);
+
+// The byte encoded by the two characters at hex (digits are not checked).
+char hex2char(const char *hex);
+
+// Frees both lists (either may be null); always returns 0.
+int cleanUp(int form_method, varlist getvars, varlist postvars);
+
+// True when the browser says the request came from another site, through
+// Sec-Fetch-Site, Origin or Referer against Host.
+bool is_cross_site();
+
+#endif

@@ -1,0 +1,125 @@
+// The program's vocabulary: page selectors, the board's fixed paths, and the
+// settings table with its file.
+#ifndef NORTHBEAM_FUNLIB_HPP
+#define NORTHBEAM_FUNLIB_HPP
+
+#include <array>
+#include <cstddef>
+#include <string_view>
+
+#ifndef NB_ROOT
+#define NB_ROOT ""
+#endif
+
+// Every fixed path of the board, under the build's root prefix.
+inline constexpr char PATH_CPUINFO[] = NB_ROOT "/proc/cpuinfo";
+inline constexpr char PATH_MEMINFO[] = NB_ROOT "/proc/meminfo";
+inline constexpr char PATH_PCI[] = NB_ROOT "/proc/pci";
+inline constexpr char CMD_IFCONFIG[] = NB_ROOT "/sbin/ifconfig";
+inline constexpr char CMD_ROUTE[] = NB_ROOT "/sbin/route";
+inline constexpr char PATH_SETTINGS_DIR[] = NB_ROOT "/tmp";
+inline constexpr char PATH_SETTINGS[] = NB_ROOT "/tmp/config.out";
+inline constexpr char PATH_CONFIGURE[] = NB_ROOT "/etc/Configure";
+
+// The title of every document.
+inline constexpr char PAGE_TITLE[] = "Tessaline - Your Northbeam Partner";
+// The program's own address, used by every form.
+inline constexpr char CGI_PATH[] = "/cgi-bin/northbeam";
+
+enum CGI_NAME_ENUM { INDEX_LINK = 0, CGI_NAME_COUNT };
+
+inline constexpr std::array<std::string_view, CGI_NAME_COUNT> cgi_name_str = {
+    "index_link", // INDEX_LINK: the variable that names a page
+};
+
+enum INDEX_LINK_ENUM {
+  HARDWARE = 0,
+  CPUINFO,
+  MEMINFO,
+  PCIINFO,
+  WANLAN,
+  NETSTAT,
+  ROUTETABLE,
+  INDEX_LINK_COUNT
+};
+
+// Page names as requests carry them.
+inline constexpr std::array<std::string_view, INDEX_LINK_COUNT> index_link_value_str = {
+    "Hardware",        // HARDWARE: the home page
+    "CPU_Info",        // CPUINFO: underscore, unlike its label
+    "MEM Info",        // MEMINFO
+    "PCI Info",        // PCIINFO
+    "Wan Lan Setting", // WANLAN: the settings form
+    "Net Statistics",  // NETSTAT: ifconfig
+    "Route Table",     // ROUTETABLE: route
+};
+
+// Menu labels; the spaces even out the buttons in a fixed-width font.
+inline constexpr std::array<std::string_view, INDEX_LINK_COUNT> index_link_print_str = {
+    "     Hardware     ", // HARDWARE
+    "     CPU Info     ", // CPUINFO
+    "    MEM Info    ",   // MEMINFO
+    "     PCI Info     ", // PCIINFO
+    "Wan Lan Setting",    // WANLAN: no padding
+    "  Net Statistics  ", // NETSTAT
+    "   Route Table   ",  // ROUTETABLE
+};
+
+static_assert(index_link_value_str.size() == INDEX_LINK_COUNT);
+static_assert(index_link_print_str.size() == INDEX_LINK_COUNT);
+
+// INDEX_LINK when str is exactly "index_link", non-zero otherwise.
+int cgi_name_parse(const char *str);
+
+// Index (0-6) of the page named exactly str, or -1.
+int index_link_parse(const char *str);
+
+// -1 when name is not exactly "rc"; else value as a decimal int (leading
+// white space and sign accepted, trailing text ignored, 0 for no digits or
+// a number outside int).
+int get_rc(const char *name, const char *value);
+
+// One setting: a fixed name and its current value.
+struct _netconf {
+  char name[16];
+  char value[32];
+};
+
+enum NETCONF_ENUM {
+  E_WAN_STATICIP = 0,
+  E_WAN_IPADDR,
+  E_WAN_NETMASK,
+  E_WAN_NETWORK,
+  E_WAN_ROUTE,
+  E_DNS1,
+  E_DNS2,
+  NETCONF_COUNT
+};
+
+// The settings of this process, starting from the board's defaults.
+extern std::array<_netconf, NETCONF_COUNT> netconf;
+
+// The longest value a record holds.
+inline constexpr std::size_t NETCONF_VALUE_MAX = sizeof(_netconf::value) - 1;
+
+// Capacity of the settings text, with its NUL.
+inline constexpr std::size_t NETDATA_SIZE = 2048;
+
+// Replaces the settings file atomically with str; silent when it cannot.
+// Never writes through a link planted at the settings path.
+void write_netdata(const char *str);
+
+// Overlays the settings file onto netconf. A missing file, a link or
+// anything but a regular file leaves the table as it is.
+void read_netdata();
+
+// Stores str2 in the record named exactly str1; a value longer than a
+// record holds, or an unknown name, changes nothing.
+void insert_netdata(const char *str1, const char *str2);
+
+// Appends the settings line of one saved pair to netdata (NUL-terminated,
+// NETDATA_SIZE bytes). Returns false, leaving netdata as it is, for a pair
+// that is unsafe to store or a line that would not fit whole.
+bool netdata_append(char *netdata, const char *name, const char *value);
+
+#endif

@@ -1,0 +1,310 @@
+// The pages of the board's web interface, fragment by fragment. Nearly all
+// of a page is one long line; only debug lines and listed text break it.
+#include "htmllib.hpp"
+
+#include <array>
+#include <cstring>
+#include <memory>
+
+#include "funlib.hpp"
+
+namespace {
+
+template <std::size_t N> using rows = std::array<std::string_view, N>;
+
+template <std::size_t N> void write_rows(const rows<N> &r) {
+  for (auto s : r)
+    html_out(s);
+}
+
+// Opens every framed page, and the wait page.
+constexpr std::string_view table_open_str = "<table border=\"0\" width=\"100%\">";
+constexpr std::string_view row_open_str = "  <tr>";
+
+// The banner: Internet, board and local computer, joined by two rules.
+constexpr rows<16> bannar_str = {
+    "  <tr>",
+    "    <td width=\"160\"><img border=\"0\" src=\"../images/header_logo.gif\" width=\"159\" height=\"32\"></td>",
+    "    <td width=\"100%\">",
+    "      <table border=\"0\" width=\"106%\" cellspacing=\"0\" cellpadding=\"0\">",
+    "        <tr>",
+    "          <td width=\"23%\"></td>",
+    "          <td width=\"8%\"><img border=\"0\" src=\"../images/internet_lan.jpg\" align=\"right\" width=\"48\" height=\"48\" alt=\"Internet\"></td>",
+    "          <td width=\"15%\"><hr noshade=\"\" ></td>",
+    "          <td width=\"8%\"><img border=\"0\" src=\"../images/northbeam_lan.jpg\" width=\"48\" height=\"48\" alt=\"Northbeam\"></td>",
+    "          <td width=\"15%\"><hr noshade=\"\" ></td>",
+    "          <td width=\"8%\"><img border=\"0\" src=\"../images/local_lan.jpg\" width=\"48\" height=\"48\" alt=\"Local Computer\"></td>",
+    "          <td width=\"23%\"></td>",
+    "        </tr>",
+    "      </table>",
+    "    </td>",
+    "  </tr>",
+};
+
+constexpr rows<5> redline_str = {
+    "  <tr>",
+    "    <td width=\"100%\" colspan=\"2\">",
+    "      <hr size=\"1\" color=\"#FF0000\">",
+    "    </td>",
+    "  </tr>",
+};
+
+// The menu column up to its buttons; the wait page shows it empty.
+constexpr rows<5> left_open_str = {
+    "    <td width=\"160\" valign=\"top\">",
+    "      <table border=\"1\" width=\"100%\" cellpadding=\"0\" bordercolor=\"#008080\" cellspacing=\"0\">",
+    "        <tr>",
+    "          <td width=\"100%\" valign=\"top\" height=\"400\">",
+    "            <br>",
+};
+
+// The menu column after its buttons (the inner cell stays open).
+constexpr rows<3> left_close_str = {
+    "        </tr>",
+    "      </table>",
+    "    </td>",
+};
+
+constexpr rows<4> right_header_str = {
+    "    <td width=\"100%\" valign=\"top\">",
+    "      <table border=\"0\" width=\"100%\" cellpadding=\"2\" bordercolor=\"#FF0000\">",
+    "        <tr>",
+    "          <td width=\"100%\" valign=\"middle\" height=\"400\" background=\"../images/bg01.gif\">",
+};
+
+constexpr rows<3> right_footer_str = {
+    "        </tr>",
+    "      </table>",
+    "    </td>",
+};
+
+// One settings field of the form: its label cell, and its input up to the
+// value; every input ends alike.
+struct wanlan_field {
+  std::string_view label;
+  std::string_view input;
+  NETCONF_ENUM record;
+};
+
+constexpr std::array<wanlan_field, 5> wanlan_fields = {{
+    {"<TD BGCOLOR=#008080><font color=#ffffff>WAN IP Address</font></TD>",
+     "<TD><INPUT TYPE=TEXT NAME=WAN_IPADDR VALUE=\"", E_WAN_IPADDR},
+    {"<TD BGCOLOR=#008080><font color=#ffffff>WAN Subnet Mask</font></TD>",
+     "<TD><INPUT TYPE=TEXT NAME=WAN_NETMASK VALUE=\"", E_WAN_NETMASK},
+    {"<TD BGCOLOR=#008080><font color=#ffffff>WAN Gateway</font></TD>",
+     "<TD><INPUT TYPE=TEXT NAME=WAN_ROUTE VALUE=\"", E_WAN_ROUTE},
+    {"<TD BGCOLOR=#008080><font color=#ffffff>Primary DNS</font></TD>",
+     "<TD><INPUT TYPE=TEXT NAME=DNS1 VALUE=\"", E_DNS1},
+    {"<TD BGCOLOR=#008080><font color=#ffffff>Secondary DNS</font></TD>",
+     "<TD><INPUT TYPE=TEXT NAME=DNS2 VALUE=\"", E_DNS2},
+}};
+constexpr std::string_view wanlan_input_end = "\" SIZE=15 MAXLENGTH=15></TD>";
+
+constexpr rows<9> wanlan_open_str = {
+    "<FORM ACTION=/cgi-bin/northbeam METHOD=GET NAME=CGI>",
+    "<INPUT TYPE=HIDDEN VALUE=\"2\" NAME=rc>",
+    "<div align=\"center\">",
+    "              <center>",
+    "<TABLE BORDER=3 WIDTH=60%>",
+    "<TR>",
+    "<TD BGCOLOR=#008080><font color=#ffffff>WAN Type</font></TD>",
+    "<TD>",
+    "<SELECT NAME=WAN_STATICIP>",
+};
+
+constexpr std::string_view option_static = "<OPTION> Static IP Address";
+constexpr std::string_view option_dynamic = "<OPTION> Dynamic IP Address";
+
+constexpr rows<7> wanlan_close_str = {
+    "</TR>",
+    "</TABLE><P>",
+    "<INPUT TYPE=SUBMIT VALUE=\"Save\">",
+    "<INPUT TYPE=RESET VALUE=\"Undo\">",
+    "<FONT COLOR=#FF0000>",
+    "              </center>",
+    "            </div>",
+};
+
+// Written after the wait page's document: the browser returns home in 5 s.
+constexpr rows<8> wait_refresh_str = {
+    "<meta http-equiv=\"refresh\" content=\"5; url=/cgi-bin/northbeam?rc=1&index_link=Hardware\">",
+    "<html>",
+    "<head>",
+    "<title>Tessaline - Your Northbeam Partner</title>",
+    "</head>",
+    "<body>",
+    "</body>",
+    "</html>",
+};
+
+struct file_closer {
+  void operator()(std::FILE *f) const { std::fclose(f); }
+};
+struct pipe_closer {
+  void operator()(std::FILE *f) const { ::pclose(f); }
+};
+
+// Runs a board command through /bin/sh and lists what it prints. Its output
+// comes through a private pipe, so concurrent requests never see each
+// other's, and nothing is left in /tmp.
+void list_command(const char *command) {
+  std::unique_ptr<std::FILE, pipe_closer> p(::popen(command, "r"));
+  if (p)
+    html_table_list(p.get());
+}
+
+} // namespace
+
+void html_out(std::string_view s) {
+  std::fwrite(s.data(), 1, s.size(), stdout);
+}
+
+void html_escape(const char *s) {
+  const char *run = s;
+  for (;; ++s) {
+    std::string_view ref;
+    switch (*s) {
+    case '\0':
+      html_out({run, static_cast<std::size_t>(s - run)});
+      return;
+    case '&': ref = "&amp;"; break;
+    case '<': ref = "&lt;"; break;
+    case '>': ref = "&gt;"; break;
+    case '"': ref = "&quot;"; break;
+    case '\'': ref = "&#39;"; break;
+    default: continue;
+    }
+    html_out({run, static_cast<std::size_t>(s - run)});
+    html_out(ref);
+    run = s + 1;
+  }
+}
+
+void htmlHeader(const char *title) {
+  html_out("Content-type: text/html\n\n<HTML><HEAD><TITLE>");
+  html_escape(title);
+  html_out("</TITLE></HEAD>");
+}
+
+void htmlBody() { html_out("<BODY>"); }
+
+void htmlFooter() { html_out("</BODY></HTML>"); }
+
+void html_debug(bool rc, const char *name, const char *value) {
+  html_out(rc ? "<li>RC DEBUG: [" : "<li>DEBUG: [");
+  html_escape(name);
+  html_out("] = [");
+  html_escape(value);
+  html_out("]\n");
+}
+
+void html_table_header() {
+  html_out(table_open_str);
+  html_bannar();
+  html_redline();
+  html_out(row_open_str);
+  html_left();
+  html_right_header();
+}
+
+void html_table_footer() {
+  html_right_footer();
+  html_out("  </tr>");
+  html_out("</table>");
+}
+
+void html_bannar() { write_rows(bannar_str); }
+
+void html_redline() { write_rows(redline_str); }
+
+void html_left() {
+  write_rows(left_open_str);
+  html_left_submit();
+  write_rows(left_close_str);
+  html_out("</FORM>");
+}
+
+void html_left_submit() {
+  for (std::size_t i = 0; i < INDEX_LINK_COUNT; ++i) {
+    html_out("<form action=\"");
+    html_escape(CGI_PATH);
+    html_out("\" method=get>");
+    html_out("<input type=\"hidden\" name=\"rc\" value=\"1\">");
+    html_out("<input type=\"hidden\" name=\"index_link\" value=\"");
+    html_escape(index_link_value_str[i].data());
+    html_out("\">");
+    html_out("<p align=\"center\" style=\"margin-top: 0; margin-bottom: 0\"><font face=\"Courier New\"><input type=submit VALUE=\" ");
+    html_escape(index_link_print_str[i].data());
+    html_out("\"></p>");
+    html_out("</form>");
+  }
+}
+
+void html_right_header() { write_rows(right_header_str); }
+
+void html_right_footer() { write_rows(right_footer_str); }
+
+void html_table_hardware() {
+  html_table_header();
+  html_out("            <p align=\"center\"><img border=\"0\" src=\"../images/IntelIXP425.jpg\" width=\"300\" height=\"200\"></td>");
+  html_table_footer();
+}
+
+void html_table_list(std::FILE *f) {
+  html_table_header();
+  html_out("<pre>");
+  // Chunks end at a line feed or after 79 bytes; each is indented, and
+  // escaped only after it is cut, so the chunks stay where they fall.
+  char line[80];
+  while (std::fgets(line, sizeof line, f) != nullptr) {
+    html_out("        ");
+    html_escape(line);
+  }
+  html_out("</pre>");
+  html_table_footer();
+}
+
+void html_table_procinfo(const char *proc_name) {
+  std::unique_ptr<std::FILE, file_closer> f(std::fopen(proc_name, "re"));
+  if (f)
+    html_table_list(f.get());
+}
+
+void html_table_netstat() { list_command(CMD_IFCONFIG); }
+
+void html_table_routetable() { list_command(CMD_ROUTE); }
+
+void html_table_wanlan() {
+  read_netdata();
+  html_table_header();
+  write_rows(wanlan_open_str);
+  // A browser selects the first option, so the current type comes first.
+  bool is_static = std::strcmp(netconf[E_WAN_STATICIP].value, "y") == 0;
+  html_out(is_static ? option_static : option_dynamic);
+  html_out(is_static ? option_dynamic : option_static);
+  html_out("</SELECT></TD></TR>");
+  for (std::size_t i = 0; i < wanlan_fields.size(); ++i) {
+    if (i != 0)
+      html_out("</TR><TR>");
+    html_out(wanlan_fields[i].label);
+    html_out(wanlan_fields[i].input);
+    html_escape(netconf[wanlan_fields[i].record].value);
+    html_out(wanlan_input_end);
+  }
+  write_rows(wanlan_close_str);
+  html_table_footer();
+}
+
+void html_table_wait() {
+  html_out(table_open_str);
+  html_bannar();
+  html_redline();
+  html_out(row_open_str);
+  write_rows(left_open_str);
+  write_rows(left_close_str);
+  html_right_header();
+  html_out("            <p align=\"center\"><img border=\"0\" src=\"../images/wait.gif\" width=\"60\" height=\"60\"></td>");
+  html_table_footer();
+}
+
+void html_wait_refresh() { write_rows(wait_refresh_str); }

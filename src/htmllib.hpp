@@ -1,0 +1,64 @@
+// Everything the program writes: the document shell, the framed page with
+// its menu, and the pages. All output goes to the buffered standard output.
+#ifndef NORTHBEAM_HTMLLIB_HPP
+#define NORTHBEAM_HTMLLIB_HPP
+
+#include <cstdio>
+#include <string_view>
+
+// Writes s exactly as it stands.
+void html_out(std::string_view s);
+
+// Writes the NUL-terminated s with &, <, >, " and ' as character
+// references; every other byte as it stands. All text that comes from a
+// request, a file or a command goes out through here.
+void html_escape(const char *s);
+
+// "Content-type: text/html\n\n" and the HTML head with title.
+void htmlHeader(const char *title);
+// "<BODY>".
+void htmlBody();
+// "</BODY></HTML>".
+void htmlFooter();
+
+// One "<li>DEBUG: [name] = [value]\n" line (with rc: "<li>RC DEBUG: ...").
+void html_debug(bool rc, const char *name, const char *value);
+
+// Opens a framed page: banner, red rule, menu and the content cell.
+void html_table_header();
+// Closes a framed page (the content cell itself is closed by the page).
+void html_table_footer();
+// The banner row with its three pictures.
+void html_bannar();
+// The red rule row.
+void html_redline();
+// The menu column with its seven buttons.
+void html_left();
+// The seven one-button menu forms.
+void html_left_submit();
+// Opens the content cell.
+void html_right_header();
+// Closes the content cell's table.
+void html_right_footer();
+
+// The home page: the board picture in a framed page.
+void html_table_hardware();
+
+// Lists the file at proc_name in a framed page; nothing when it can't open.
+void html_table_procinfo(const char *proc_name);
+// Lists what an open stream holds, in 79-byte chunks, in a framed page.
+void html_table_list(std::FILE *f);
+// Lists the output of the board's ifconfig.
+void html_table_netstat();
+// Lists the output of the board's route.
+void html_table_routetable();
+
+// The WAN/DNS settings form, filled from the settings file.
+void html_table_wanlan();
+
+// The wait page's frame: an empty menu and the wait picture.
+void html_table_wait();
+// The refresh back to the home page that follows the wait page.
+void html_wait_refresh();
+
+#endif
