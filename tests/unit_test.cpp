@@ -1,1 +1,302 @@
-int x;
+// The parser, selectors, escaping and settings functions, case by case.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "cgivars.hpp"
+#include "funlib.hpp"
+#include "harness.hpp"
+#include "htmllib.hpp"
+
+namespace {
+
+using pairs = std::vector<std::pair<std::string, std::string>>;
+
+pairs to_pairs(varlist v) {
+  pairs p;
+  for (char **s = v; *s != nullptr; s += 2)
+    p.emplace_back(s[0], s[1]);
+  cleanUp(0, v, nullptr);
+  return p;
+}
+
+// What fn writes to standard output, read back through a pipe.
+template <class F> std::string captured(F fn) {
+  std::fflush(stdout);
+  int fds[2];
+  EXPECT_EQ(::pipe(fds), 0);
+  int saved = ::dup(1);
+  ::dup2(fds[1], 1);
+  ::close(fds[1]);
+  fn();
+  std::fflush(stdout);
+  ::dup2(saved, 1);
+  ::close(saved);
+  std::string out;
+  char buf[4096];
+  for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;)
+    out.append(buf, static_cast<std::size_t>(n));
+  ::close(fds[0]);
+  return out;
+}
+
+TEST(Decoder, UnescapesEveryKindOfEscape) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"", ""},
+      {"plain", "plain"},
+      {"100%25", "100%"},
+      {"a%2Bb", "a+b"},
+      {"%41%42", "AB"},
+      {"%4a%4A", "JJ"},
+      {"ab%00cd", "ab"},
+      {"%G0x", ""},          // G reads as digit 16: byte 0 ends the string
+      {"%FF", "\xFF"},
+      {"%ff", "\xFF"},
+      {"%7e", "~"},
+      {"%%41", "T1"},        // digits are not checked: (-11 * 16 + 4) & 0xFF
+      {"%zz", "S"},          // (35 * 16 + 35) & 0xFF
+      {"ab%4", "ab%4"},      // a cut-off escape stays as it is
+      {"ab%", "ab%"},
+      {"%", "%"},
+      {"%4", "%4"},
+      {"x%41%", "xA%"},
+      {"%41%4", "A%4"},
+      {"%2541", "%41"},      // decoded once only
+  };
+  for (const auto &[in, out] : cases) {
+    std::vector<char> buf(in.begin(), in.end());
+    buf.push_back('\0');
+    unescape_url(buf.data());
+    EXPECT_EQ(std::string(buf.data()), out) << in;
+  }
+}
+
+TEST(Decoder, Hex2CharMapsDigitsAndLetters) {
+  const std::vector<std::pair<const char *, unsigned>> cases = {
+      {"00", 0x00}, {"41", 0x41}, {"4a", 0x4A}, {"4A", 0x4A}, {"fF", 0xFF},
+      {"G0", 0x00}, {"g1", 0x01}, {"0g", 0x10}, {"\xC1\x30", ((0xC1u & 0xDF) - 0x37) * 16 & 0xFF},
+  };
+  for (const auto &[hex, byte] : cases)
+    EXPECT_EQ(static_cast<unsigned char>(hex2char(hex)), byte) << hex;
+}
+
+TEST(Parser, SplitsAndDecodesPairs) {
+  const std::vector<std::pair<const char *, pairs>> cases = {
+      {"", {}},
+      {"&&&", {}},
+      {"a=1&&b=2&", {{"a", "1"}, {"b", "2"}}},
+      {"flag", {{"flag", ""}}},
+      {"=x", {{"", "x"}}},
+      {"=", {{"", ""}}},
+      {"a=b=c", {{"a", "b=c"}}},
+      {"a%3D1=2", {{"a=1", "2"}}},
+      {"index_link=MEM+Info", {{"index_link", "MEM Info"}}},
+      {"x=%2B+", {{"x", "+ "}}},
+      {"WAN%5FIPADDR=1", {{"WAN_IPADDR", "1"}}},
+      {"a=1&a=2", {{"a", "1"}, {"a", "2"}}},
+      {"x=%41%42&y=ab%00cd", {{"x", "AB"}, {"y", "ab"}}},
+      {"%26=%3D", {{"&", "="}}},
+  };
+  for (const auto &[in, want] : cases) {
+    std::string copy = in;
+    EXPECT_EQ(to_pairs(parse_vars(copy.data())), want) << in;
+  }
+}
+
+TEST(Parser, ReadsQueryStringFromTheEnvironment) {
+  ::unsetenv("QUERY_STRING");
+  EXPECT_EQ(to_pairs(getGETvars()), pairs{});
+  ::setenv("QUERY_STRING", "rc=1&index_link=CPU_Info", 1);
+  EXPECT_EQ(to_pairs(getGETvars()), (pairs{{"rc", "1"}, {"index_link", "CPU_Info"}}));
+  EXPECT_STREQ(std::getenv("QUERY_STRING"), "rc=1&index_link=CPU_Info") << "the environment is never changed";
+  std::string many;
+  for (int i = 0; i < 100000; ++i)
+    many += "&k=v";
+  ::setenv("QUERY_STRING", many.c_str(), 1);
+  EXPECT_EQ(to_pairs(getGETvars()).size(), 100000u);
+  ::unsetenv("QUERY_STRING");
+  EXPECT_EQ(cleanUp(0, nullptr, nullptr), 0);
+}
+
+TEST(Parser, ClassifiesMethods) {
+  const std::vector<std::pair<const char *, int>> cases = {
+      {"GET", 0}, {"HEAD", 0}, {"POST", 1}, {"get", -1}, {"PUT", -1}, {"", -1}, {"GET ", -1}, {nullptr, -1},
+  };
+  for (const auto &[m, code] : cases) {
+    if (m != nullptr)
+      ::setenv("REQUEST_METHOD", m, 1);
+    else
+      ::unsetenv("REQUEST_METHOD");
+    EXPECT_EQ(getRequestMethod(), code) << (m != nullptr ? m : "(unset)");
+  }
+  ::unsetenv("REQUEST_METHOD");
+}
+
+TEST(Selectors, ReadActionCodesAndPageNames) {
+  const std::vector<std::tuple<const char *, const char *, int>> rc = {
+      {"rc", "1", 1}, {"rc", "01", 1}, {"rc", " 1", 1}, {"rc", "\t+2", 2}, {"rc", "1abc", 1},
+      {"rc", "-1", -1}, {"rc", "", 0}, {"rc", "abc", 0}, {"rc", "+", 0}, {"RC", "1", -1},
+      {"rcx", "1", -1}, {"", "1", -1}, {"rc", "2147483647", 2147483647}, {"rc", "-2147483648", -2147483647 - 1},
+      {"rc", "2147483648", 0}, {"rc", "4294967297", 0}, {"rc", "4294967298", 0},
+      {"rc", "99999999999999999999999", 0}, {"rc", "-4294967295", 0},
+  };
+  for (const auto &[name, value, want] : rc)
+    EXPECT_EQ(get_rc(name, value), want) << name << "=" << value;
+
+  for (int i = 0; i < INDEX_LINK_COUNT; ++i)
+    EXPECT_EQ(index_link_parse(std::string(index_link_value_str[static_cast<std::size_t>(i)]).c_str()), i);
+  for (const char *bad : {"hardware", "CPU Info", "Route Tablf", "Hardware ", "", "Wan+Lan+Setting"})
+    EXPECT_EQ(index_link_parse(bad), -1) << bad;
+  EXPECT_EQ(cgi_name_parse("index_link"), INDEX_LINK);
+  for (const char *bad : {"Index_link", "index_link ", "", "rc"})
+    EXPECT_NE(cgi_name_parse(bad), INDEX_LINK) << bad;
+}
+
+TEST(Escaping, ReplacesTheFiveMarkupCharacters) {
+  const std::vector<std::pair<const char *, const char *>> cases = {
+      {"", ""},
+      {"plain text 100%", "plain text 100%"},
+      {"<>&\"'", "&lt;&gt;&amp;&quot;&#39;"},
+      {"a<b", "a&lt;b"},
+      {"&amp;", "&amp;amp;"},
+      {"\xC3\xA9\t\n", "\xC3\xA9\t\n"},
+  };
+  for (const auto &[in, out] : cases)
+    EXPECT_EQ(captured([&] { html_escape(in); }), out) << in;
+}
+
+TEST(Frame, HasSevenMenuFormsInTableOrder) {
+  std::string page = captured([] { html_table_hardware(); });
+  EXPECT_EQ(page, golden("hardware"));
+  std::size_t at = 0;
+  for (auto name : index_link_value_str) {
+    at = page.find("<form action=", at);
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(page.compare(page.find("name=\"index_link\" value=\"", at) + 25, name.size() + 1,
+                           std::string(name) + "\""),
+              0);
+    ++at;
+  }
+  EXPECT_EQ(page.find("<form action=", at), std::string::npos);
+}
+
+TEST(Settings, InsertsOnlyKnownNamesAndFittingValues) {
+  const std::string v31(31, '7'), v32(32, '8');
+  const std::vector<std::tuple<const char *, std::string, const char *>> cases = {
+      {"DNS1", "1.1.1.1", "1.1.1.1"},
+      {"dns1", "2.2.2.2", "1.1.1.1"},
+      {"DNS1 ", "3.3.3.3", "1.1.1.1"},
+      {"DNS1", v31, v31.c_str()},
+      {"DNS1", v32, v31.c_str()},
+      {"DNS1", "", ""},
+  };
+  for (const auto &[name, value, want] : cases) {
+    insert_netdata(name, value.c_str());
+    EXPECT_STREQ(netconf[E_DNS1].value, want) << name << "=" << value;
+  }
+  insert_netdata("FOO", "x");
+  EXPECT_STREQ(netconf[E_DNS2].value, "10.0.0.5");
+  insert_netdata("DNS1", "10.0.0.2");
+}
+
+TEST(Settings, AppendsSafeWholeLines) {
+  struct step {
+    const char *name, *value;
+    bool taken;
+  };
+  const std::vector<step> steps = {
+      {"WAN_IPADDR", "1.2.3.4", true},
+      {"WAN_STATICIP", "Static IP Address", true},
+      {"WAN_STATICIP", "Static IP Address ", true},
+      {"WAN_STATICIP", "a\"b\n", true},
+      {"FOO", "bar", true},
+      {"DNS1", "a\nb", false}, {"DNS1", "a\"b", false}, {"DNS1", "a\\b", false}, {"DNS1", "$(x)", false},
+      {"DNS1", "`x`", false}, {"DNS1", "\x7F", false}, {"DNS1", "\t", false},
+      {"A B", "1", false}, {"1A", "1", false}, {"", "1", false}, {"A-B", "1", false}, {"\xC3\xA9", "1", false},
+      {"_a1", "it's \xC3\xA9 ok", true},
+  };
+  char netdata[NETDATA_SIZE] = "";
+  for (const auto &s : steps)
+    EXPECT_EQ(netdata_append(netdata, s.name, s.value), s.taken) << s.name << "=" << s.value;
+  EXPECT_STREQ(netdata, "WAN_IPADDR=\"1.2.3.4\"\nWAN_STATICIP=y\nWAN_STATICIP=n\nWAN_STATICIP=n\nFOO=\"bar\"\n"
+                        "_a1=\"it's \xC3\xA9 ok\"\n");
+
+  // Fill to exactly 2047 characters: the last line that fits is taken,
+  // the next is refused whole.
+  char full[NETDATA_SIZE] = "";
+  std::string name(2047 - 5, 'N');
+  EXPECT_TRUE(netdata_append(full, name.c_str(), ""));
+  EXPECT_EQ(std::strlen(full), 2046u);
+  EXPECT_FALSE(netdata_append(full, "A", ""));
+  EXPECT_FALSE(netdata_append(full, "WAN_STATICIP", "x"));
+  EXPECT_EQ(std::strlen(full), 2046u);
+}
+
+TEST(Settings, ReadsAndWritesTheFile) {
+  reset_board();
+  const std::vector<std::tuple<const char *, std::string, NETCONF_ENUM, const char *>> cases = {
+      {"quotes anywhere are dropped", "DNS1=\"a\"b\"\n", E_DNS1, "ab"},
+      {"no line feed at the end", "DNS2=\"10.0.0.5\"", E_DNS2, "10.0.0.5"},
+      {"a carriage return is part of the value", "DNS2=x\r\n", E_DNS2, "x\r"},
+      {"first = splits", "WAN_ROUTE=a=b\n", E_WAN_ROUTE, "a=b"},
+      {"a NUL in the name", std::string("WAN_ROUTE\0x=z\n", 14), E_WAN_ROUTE, "10.1.0.1"},
+      {"long name", std::string(200, 'D') + "=1\nDNS1=ok\n", E_DNS1, "ok"},
+      {"the last line wins", "DNS1=1\nDNS1=2\n", E_DNS1, "2"},
+  };
+  for (const auto &[what, file, rec, want] : cases) {
+    netconf[E_DNS1] = {"DNS1", "10.0.0.2"};
+    netconf[E_DNS2] = {"DNS2", "10.0.0.5"};
+    netconf[E_WAN_ROUTE] = {"WAN_ROUTE", "10.1.0.1"};
+    put("/tmp/config.out", file);
+    read_netdata();
+    EXPECT_STREQ(netconf[rec].value, want) << what;
+  }
+  write_netdata("");
+  EXPECT_EQ(get("/tmp/config.out"), "");
+  write_netdata("A=\"1\"\n");
+  EXPECT_EQ(get("/tmp/config.out"), "A=\"1\"\n");
+  netconf[E_DNS1] = {"DNS1", "10.0.0.2"};
+  netconf[E_DNS2] = {"DNS2", "10.0.0.5"};
+}
+
+TEST(Request, JudgesCrossSiteSaves) {
+  const std::vector<std::pair<std::vector<const char *>, bool>> cases = {
+      {{}, false},
+      {{"HTTP_SEC_FETCH_SITE", "same-origin"}, false},
+      {{"HTTP_SEC_FETCH_SITE", "none"}, false},
+      {{"HTTP_SEC_FETCH_SITE", "same-site"}, true},
+      {{"HTTP_SEC_FETCH_SITE", "cross-site"}, true},
+      {{"HTTP_SEC_FETCH_SITE", "same-origin", "HTTP_ORIGIN", "http://evil"}, false},
+      {{"HTTP_ORIGIN", "null"}, true},
+      {{"HTTP_ORIGIN", "http://board:8080", "HTTP_HOST", "board:8080"}, false},
+      {{"HTTP_ORIGIN", "http://BOARD:8080", "HTTP_HOST", "board:8080"}, false},
+      {{"HTTP_ORIGIN", "http://board:8081", "HTTP_HOST", "board:8080"}, true},
+      {{"HTTP_ORIGIN", "http://board.evil", "HTTP_HOST", "board"}, true},
+      {{"HTTP_ORIGIN", "http://evil"}, false},
+      {{"HTTP_ORIGIN", "board", "HTTP_HOST", "board"}, true},
+      {{"HTTP_REFERER", "http://board/cgi-bin/northbeam?rc=1", "HTTP_HOST", "board"}, false},
+      {{"HTTP_REFERER", "http://user@board/", "HTTP_HOST", "board"}, false},
+      {{"HTTP_REFERER", "http://board@evil/", "HTTP_HOST", "board"}, true},
+      {{"HTTP_REFERER", "http://evil/?http://board/", "HTTP_HOST", "board"}, true},
+      {{"HTTP_REFERER", "http://evil/"}, false},
+  };
+  const char *vars[] = {"HTTP_SEC_FETCH_SITE", "HTTP_ORIGIN", "HTTP_HOST", "HTTP_REFERER"};
+  for (const auto &[env, cross] : cases) {
+    std::string what;
+    for (const char *v : vars)
+      ::unsetenv(v);
+    for (std::size_t i = 0; i + 1 < env.size(); i += 2) {
+      ::setenv(env[i], env[i + 1], 1);
+      what += std::string(env[i]) + "=" + env[i + 1] + " ";
+    }
+    EXPECT_EQ(is_cross_site(), cross) << what;
+  }
+  for (const char *v : vars)
+    ::unsetenv(v);
+}
+
+} // namespace

@@ -1,0 +1,164 @@
+#include "harness.hpp"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "funlib.hpp"
+
+namespace {
+
+std::vector<std::string> split_words(const char *s) {
+  std::vector<std::string> words;
+  std::istringstream in(s != nullptr ? s : "");
+  for (std::string w; in >> w;)
+    words.push_back(w);
+  return words;
+}
+
+std::string slurp(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in)
+    throw std::runtime_error("cannot read " + path);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+} // namespace
+
+running start(const request &r) {
+  int out[2], in[2];
+  if (::pipe(out) != 0 || ::pipe(in) != 0)
+    throw std::runtime_error("pipe");
+  std::vector<std::string> env = r.env;
+  if (r.method != nullptr)
+    env.push_back(std::string("REQUEST_METHOD=") + r.method);
+  if (r.query != nullptr)
+    env.push_back(std::string("QUERY_STRING=") + r.query);
+  std::vector<std::string> argv = split_words(std::getenv("NB_TEST_EMULATOR"));
+  argv.push_back(NB_PROGRAM);
+  argv.insert(argv.end(), r.args.begin(), r.args.end());
+
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(in[0], 0);
+    ::dup2(out[1], 1);
+    ::close(in[0]);
+    ::close(in[1]);
+    ::close(out[0]);
+    ::close(out[1]);
+    std::vector<char *> a, e;
+    for (auto &s : argv)
+      a.push_back(s.data());
+    a.push_back(nullptr);
+    for (auto &s : env)
+      e.push_back(s.data());
+    e.push_back(nullptr);
+    ::alarm(20); // a hung request fails its test instead of the suite
+    ::execve(a[0], a.data(), e.data());
+    ::_exit(127);
+  }
+  ::close(in[0]);
+  ::close(out[1]);
+  // Bodies in these tests are small enough for the pipe.
+  std::signal(SIGPIPE, SIG_IGN);
+  if (!r.body.empty() && ::write(in[1], r.body.data(), r.body.size()) < 0) {
+    // the program may refuse the body before reading it
+  }
+  ::close(in[1]);
+  return {pid, out[0]};
+}
+
+answer finish(running p) {
+  answer a;
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(p.fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      break;
+    a.out.append(buf, static_cast<std::size_t>(n));
+  }
+  ::close(p.fd);
+  int st = 0;
+  while (::waitpid(p.pid, &st, 0) < 0 && errno == EINTR) {
+  }
+  a.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+  return a;
+}
+
+std::string golden(const std::string &name, const std::map<std::string, std::string> &vars) {
+  std::istringstream in(slurp(std::string(NB_GOLDEN_DIR "/") + name + ".txt"));
+  std::string text;
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty() || line[0] == '#')
+      continue;
+    if (line[0] == '@') {
+      text += golden(line.substr(1), vars);
+      continue;
+    }
+    for (std::size_t i = 0; i < line.size(); ++i) {
+      if (line.compare(i, 2, "\\n") == 0) {
+        text += '\n';
+        ++i;
+      } else if (line[i] == '{' && line.find('}', i) != std::string::npos) {
+        std::size_t end = line.find('}', i);
+        auto it = vars.find(line.substr(i + 1, end - i - 1));
+        if (it == vars.end())
+          throw std::runtime_error("no value for " + line.substr(i, end - i + 1) + " in " + name);
+        text += it->second;
+        i = end;
+      } else {
+        text += line[i];
+      }
+    }
+  }
+  return text;
+}
+
+std::string shell(const std::string &body) {
+  return "Content-type: text/html\n\n<HTML><HEAD><TITLE>Tessaline - Your Northbeam Partner</TITLE></HEAD><BODY>" +
+         body + "</BODY></HTML>";
+}
+
+std::string board(const std::string &path) { return std::string(NB_ROOT) + path; }
+
+void put(const std::string &path, const std::string &text, unsigned mode) {
+  std::string p = board(path);
+  std::string tmp = p + ".new";
+  {
+    std::ofstream o(tmp, std::ios::binary | std::ios::trunc);
+    o << text;
+  }
+  ::chmod(tmp.c_str(), mode);
+  if (::rename(tmp.c_str(), p.c_str()) != 0)
+    throw std::runtime_error("cannot write " + p);
+}
+
+std::string get(const std::string &path) {
+  std::ifstream in(board(path), std::ios::binary);
+  if (!in)
+    return "<missing>";
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void reset_board() {
+  static_assert(sizeof(NB_ROOT) > 1, "the tests need a root prefix: configure with -DNB_ROOT=...");
+  std::string root = NB_ROOT;
+  std::string cmd = "chmod -R u+w '" + root + "' 2>/dev/null; rm -rf '" + root + "' && mkdir -p '" + root +
+                    "/proc' '" + root + "/sbin' '" + root + "/tmp' '" + root + "/etc'";
+  if (std::system(cmd.c_str()) != 0)
+    throw std::runtime_error("cannot lay out " + root);
+}

@@ -1,0 +1,53 @@
+// Runs the built program as the web server does, and reads the expected
+// pages from the golden fragment files.
+#ifndef NORTHBEAM_TEST_HARNESS_HPP
+#define NORTHBEAM_TEST_HARNESS_HPP
+
+#include <map>
+#include <string>
+#include <vector>
+
+// One request: method, query, extra CGI variables and the POST body.
+struct request {
+  const char *method = "GET";
+  const char *query = nullptr; // unset when null
+  std::vector<std::string> env;  // extra NAME=VALUE entries
+  std::string body;
+  std::vector<std::string> args; // command-line arguments
+};
+
+struct answer {
+  std::string out;
+  int status = -1; // exit status, or 128+signal
+};
+
+// A started request whose answer is still to be read.
+struct running {
+  int pid = -1;
+  int fd = -1;
+};
+
+// Starts the program (through the emulator named by NB_TEST_EMULATOR, if
+// any) with only the request's environment.
+running start(const request &r);
+// Reads the whole answer and waits for the program to end.
+answer finish(running p);
+inline answer run(const request &r) { return finish(start(r)); }
+
+// The golden text of name: fragments one a line, "#" comments, "@file"
+// includes, "\n" for a line feed, and {KEY} filled from vars.
+std::string golden(const std::string &name, const std::map<std::string, std::string> &vars = {});
+
+// The document shell around body.
+std::string shell(const std::string &body);
+
+// Path below the test board's root prefix.
+std::string board(const std::string &path);
+// Writes a board file (with mode, for stand-in commands).
+void put(const std::string &path, const std::string &text, unsigned mode = 0644);
+// The board file's text, or "<missing>".
+std::string get(const std::string &path);
+// Empties the test board and lays out its folders.
+void reset_board();
+
+#endif

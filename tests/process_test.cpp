@@ -1,0 +1,363 @@
+// The whole program, run as the web server runs it: environment in,
+// standard output and exit status out, against a test board folder.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "harness.hpp"
+
+namespace {
+
+const std::string hardware = golden("hardware");
+
+std::string listing(const std::string &text) { return golden("listing", {{"LISTING", text}}); }
+
+struct form_values {
+  bool is_static = true;
+  std::string ip = "10.1.10.227", mask = "255.255.255.0", route = "10.1.0.1", dns1 = "10.0.0.2",
+              dns2 = "10.0.0.5";
+};
+
+std::string form(const form_values &v = {}) {
+  std::string s = "<OPTION> Static IP Address", d = "<OPTION> Dynamic IP Address";
+  return golden("wanlan", {{"OPTIONS", v.is_static ? s + d : d + s},
+                           {"WAN_IPADDR", v.ip},
+                           {"WAN_NETMASK", v.mask},
+                           {"WAN_ROUTE", v.route},
+                           {"DNS1", v.dns1},
+                           {"DNS2", v.dns2}});
+}
+
+const std::string wait_page =
+    "Content-type: text/html\n\n<HTML><HEAD><TITLE>Tessaline - Your Northbeam Partner</TITLE></HEAD><BODY>" +
+    golden("wait");
+
+class Program : public ::testing::Test {
+protected:
+  void SetUp() override {
+    reset_board();
+    put("/proc/cpuinfo", "processor\t: 0\nmodel name\t: XScale-IXP425\n");
+    put("/proc/meminfo", "MemTotal:  30000 kB\n");
+    put("/sbin/ifconfig", "#!/bin/sh\necho 'eth0 Link encap:Ethernet'\n", 0755);
+    put("/sbin/route", "#!/bin/sh\necho 'Kernel IP routing table'\n", 0755);
+  }
+};
+
+// Requests answered from the request alone.
+struct page_case {
+  const char *what;
+  request req;
+  std::string out;
+  int status = 0;
+};
+
+TEST_F(Program, AnswersEachRequestExactly) {
+  const std::string cpu = listing("        processor\t: 0\n        model name\t: XScale-IXP425\n");
+  const std::string post = "POST";
+  const std::vector<page_case> cases = {
+      {"rc=1 alone is the empty shell", {"GET", "rc=1"}, shell("")},
+      {"home page", {"GET", "rc=1&index_link=Hardware"}, shell(hardware)},
+      {"two pages in one document",
+       {"GET", "rc=1&index_link=Hardware&index_link=Route+Table"},
+       shell(hardware + listing("        Kernel IP routing table\n"))},
+      {"CPU page", {"GET", "rc=1&index_link=CPU_Info"}, shell(cpu)},
+      {"MEM page", {"GET", "rc=1&index_link=MEM+Info"}, shell(listing("        MemTotal:  30000 kB\n"))},
+      {"missing PCI file writes nothing, the next page still comes",
+       {"GET", "rc=1&index_link=PCI+Info&index_link=Hardware"},
+       shell(hardware)},
+      {"unknown variable", {"GET", "rc=1&foo=bar"}, shell("<li>DEBUG: [foo] = [bar]\n")},
+      {"page names are exact",
+       {"GET", "rc=1&index_link=Route+Tablf&index_link=hardware&index_link=CPU+Info"},
+       shell("<li>DEBUG: [index_link] = [Route Tablf]\n<li>DEBUG: [index_link] = [hardware]\n"
+             "<li>DEBUG: [index_link] = [CPU Info]\n")},
+      {"debug lines are escaped",
+       {"GET", "rc=1&%3Cscript%3E=%22a%27%26b%3E"},
+       shell("<li>DEBUG: [&lt;script&gt;] = [&quot;a&#39;&amp;b&gt;]\n")},
+      {"rc must come first", {"GET", "index_link=Hardware&rc=1"},
+       shell("<li>RC DEBUG: [index_link] = [Hardware]\n")},
+      {"rc=01", {"GET", "rc=01&index_link=Hardware"}, shell(hardware)},
+      {"rc=%201", {"GET", "rc=%201&index_link=Hardware"}, shell(hardware)},
+      {"rc=1abc", {"GET", "rc=1abc&index_link=Hardware"}, shell(hardware)},
+      {"rc=3", {"GET", "rc=3"}, shell("<li>RC DEBUG: [rc] = [3]\n")},
+      {"RC=1", {"GET", "RC=1"}, shell("<li>RC DEBUG: [RC] = [1]\n")},
+      {"rc with no digits", {"GET", "rc=x"}, shell("<li>RC DEBUG: [rc] = [x]\n")},
+      {"rc beyond int does not wrap", {"GET", "rc=4294967297"}, shell("<li>RC DEBUG: [rc] = [4294967297]\n")},
+      {"rc beyond int does not wrap to 2", {"GET", "rc=4294967298&FOO=bar"},
+       shell("<li>RC DEBUG: [rc] = [4294967298]\n")},
+      {"escaped action debug line", {"GET", "rc=%3C1"}, shell("<li>RC DEBUG: [rc] = [&lt;1]\n")},
+      {"HEAD is GET", {"HEAD", "rc=1&index_link=Hardware"}, shell(hardware)},
+      {"bare address, no query", {"GET", nullptr}, shell(hardware)},
+      {"bare address, empty query", {"GET", ""}, shell(hardware)},
+      {"bare address, only &", {"GET", "&&"}, shell(hardware)},
+      {"HEAD of the bare address", {"HEAD", nullptr}, shell(hardware)},
+      {"arguments are ignored", {"GET", "rc=3", {}, "", {"rc=1", "x"}}, shell("<li>RC DEBUG: [rc] = [3]\n")},
+      {"unknown method", {"PUT", "rc=1&index_link=Hardware"}, ""},
+      {"lower-case get", {"get", "rc=1"}, ""},
+      {"no method", {nullptr, "rc=1&index_link=Hardware"}, ""},
+      {"POST is read, not answered", {"POST", "rc=1", {"CONTENT_LENGTH=5"}, "a=1&b"}, ""},
+      {"POST with spaces and trailing text", {"POST", nullptr, {"CONTENT_LENGTH= 3xyz"}, "a=1"}, ""},
+      {"POST at the limit", {"POST", nullptr, {"CONTENT_LENGTH=65536"}, std::string(65536, 'a')}, ""},
+      {"POST without CONTENT_LENGTH", {"POST", "rc=1", {}, "a=1"}, "", 1},
+      {"POST of length 0", {"POST", nullptr, {"CONTENT_LENGTH=0"}, ""}, "", 1},
+      {"POST of negative length", {"POST", nullptr, {"CONTENT_LENGTH=-1"}, "a=1"}, "", 1},
+      {"POST of no number", {"POST", nullptr, {"CONTENT_LENGTH=abc"}, "a=1"}, "", 1},
+      {"POST over the limit", {"POST", nullptr, {"CONTENT_LENGTH=65537"}, std::string(65537, 'a')}, "", 1},
+      {"POST length that would wrap", {"POST", nullptr, {"CONTENT_LENGTH=4294967299"}, "abc"}, "", 1},
+      {"POST shorter than its length", {"POST", nullptr, {"CONTENT_LENGTH=10"}, "a=1"}, "", 1},
+  };
+  for (const auto &c : cases) {
+    answer a = run(c.req);
+    EXPECT_EQ(a.out, c.out) << c.what;
+    EXPECT_EQ(a.status, c.status) << c.what;
+  }
+}
+
+// Listing pages: files cut into 79-byte chunks, each indented and escaped.
+TEST_F(Program, ListsFilesInChunks) {
+  const std::string l100(100, 'x'), l79(79, 'y');
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"a\nb\nc\n", "        a\n        b\n        c\n"},
+      {"a\nb", "        a\n        b"},
+      {"", ""},
+      {l100 + "\n", "        " + l100.substr(0, 79) + "        " + l100.substr(79) + "\n"},
+      {l79 + "\n", "        " + l79 + "        \n"},
+      {"<b>&amp;\n", "        &lt;b&gt;&amp;amp;\n"},
+      // The cut falls at byte 79 of the raw text, before escaping.
+      {std::string(78, 'z') + "<<\n", "        " + std::string(78, 'z') + "&lt;        &lt;\n"},
+  };
+  for (const auto &[file, text] : cases) {
+    put("/proc/cpuinfo", file);
+    EXPECT_EQ(run({"GET", "rc=1&index_link=CPU_Info"}).out, shell(listing(text))) << file;
+  }
+}
+
+// Command pages, with stand-ins for the board's tools.
+TEST_F(Program, ListsCommandOutput) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"#!/bin/sh\nprintf 'lo  <UP>\\n  RX & TX\\n'\n", shell(listing("        lo  &lt;UP&gt;\n          RX &amp; TX\n"))},
+      {"#!/bin/sh\n", shell(listing(""))},
+      {"#!/bin/sh\necho partial\necho oops >&2\nexit 3\n", shell(listing("        partial\n"))},
+  };
+  for (const auto &[script, out] : cases) {
+    put("/sbin/ifconfig", script, 0755);
+    EXPECT_EQ(run({"GET", "rc=1&index_link=Net+Statistics"}).out, out) << script;
+  }
+  ::unlink(board("/sbin/route").c_str());
+  EXPECT_EQ(run({"GET", "rc=1&index_link=Route+Table"}).out, shell(listing(""))) << "missing command";
+  // No PATH at all (lighttpd passes none) changes nothing.
+  put("/sbin/ifconfig", cases[0].first, 0755);
+  EXPECT_EQ(run({"GET", "rc=1&index_link=Net+Statistics"}).out, cases[0].second);
+  EXPECT_EQ(get("/tmp/data.rc"), "<missing>") << "no scratch file is left in /tmp";
+}
+
+TEST_F(Program, ConcurrentCommandPagesKeepTheirOwnOutput) {
+  put("/sbin/ifconfig", "#!/bin/sh\necho IFCONFIG-1\necho IFCONFIG-2\n", 0755);
+  put("/sbin/route", "#!/bin/sh\necho ROUTE-1\necho ROUTE-2\n", 0755);
+  const std::string want_if = shell(listing("        IFCONFIG-1\n        IFCONFIG-2\n"));
+  const std::string want_route = shell(listing("        ROUTE-1\n        ROUTE-2\n"));
+  int wrong = 0;
+  for (int i = 0; i < 200; ++i) {
+    running a = start({"GET", "rc=1&index_link=Net+Statistics"});
+    running b = start({"GET", "rc=1&index_link=Route+Table"});
+    wrong += finish(a).out != want_if;
+    wrong += finish(b).out != want_route;
+  }
+  EXPECT_EQ(wrong, 0);
+}
+
+// The settings form over each settings file.
+TEST_F(Program, FormShowsTheSettingsFile) {
+  form_values dynamic;
+  dynamic.is_static = false;
+  form_values saved;
+  saved.ip = "192.168.1.5";
+  saved.dns2 = "10.0.0.9";
+  form_values escaped;
+  escaped.ip = "&lt;b&gt;&#39;x&amp;";
+  form_values long_line_default; // a long line never splits into lines
+  const std::vector<std::tuple<const char *, std::string, form_values>> cases = {
+      {"no file", "<missing>", {}},
+      {"dynamic", "WAN_STATICIP=n\n", dynamic},
+      {"upper-case Y is not static", "WAN_STATICIP=Y\n", dynamic},
+      {"empty value is not static", "WAN_STATICIP=\n", dynamic},
+      {"last line without line feed keeps its value", "WAN_STATICIP=y", {}},
+      {"WAN_NETWORK is not shown", "WAN_NETWORK=\"1.2.3.0\"\n", {}},
+      {"quotes dropped, unknown names ignored",
+       "WAN_IPADDR=\"192.168.1.5\"\nFOO=\"bar\"\nDNS2=\"10.0.0.9\"", saved},
+      {"values are escaped", "WAN_IPADDR=\"<b>'x&\"\n", escaped},
+      {"a long line is one line", "X=" + std::string(100, 'a') + "WAN_IPADDR=9.9.9.9\n", long_line_default},
+      {"a value over 31 characters is ignored", "WAN_IPADDR=" + std::string(32, '1') + "\n", {}},
+      {"a line without = is ignored", "WAN_IPADDR\n", {}},
+  };
+  for (const auto &[what, file, values] : cases) {
+    reset_board();
+    if (file != "<missing>")
+      put("/tmp/config.out", file);
+    EXPECT_EQ(run({"GET", "rc=1&index_link=Wan+Lan+Setting"}).out, shell(form(values))) << what;
+  }
+}
+
+TEST_F(Program, FormTreatsOddSettingsPathsAsMissing) {
+  const std::string path = board("/tmp/config.out");
+  put("/elsewhere", "WAN_IPADDR=\"6.6.6.6\"\n");
+  using setup = void (*)(const std::string &);
+  const std::vector<std::pair<const char *, setup>> cases = {
+      {"FIFO", [](const std::string &p) { ::mkfifo(p.c_str(), 0666); }},
+      {"directory", [](const std::string &p) { ::mkdir(p.c_str(), 0755); }},
+      {"link", [](const std::string &p) { (void)!::symlink(board("/elsewhere").c_str(), p.c_str()); }},
+      {"dangling link", [](const std::string &p) { (void)!::symlink(board("/nowhere").c_str(), p.c_str()); }},
+  };
+  for (const auto &[what, make] : cases) {
+    ::unlink(path.c_str());
+    ::rmdir(path.c_str());
+    make(path);
+    EXPECT_EQ(run({"GET", "rc=1&index_link=Wan+Lan+Setting"}).out, shell(form())) << what;
+  }
+}
+
+// Saves: the settings file each leaves behind.
+TEST_F(Program, SaveWritesOnlySafeWholeLines) {
+  std::string sixty, kept;
+  for (int i = 0; i < 60; ++i) {
+    std::string name = "N" + std::to_string(i), value(30, static_cast<char>('a' + i % 26));
+    sixty += "&" + name + "=" + value;
+    std::string line = name + "=\"" + value + "\"\n";
+    if (kept.size() + line.size() <= 2047)
+      kept += line;
+  }
+  const std::vector<std::tuple<std::string, std::string>> cases = {
+      {"rc=2&WAN_STATICIP=Dynamic+IP+Address", "WAN_STATICIP=n\n"},
+      {"rc=2&WAN_IPADDR=1.2.3.4&WAN_STATICIP=Static+IP+Address", "WAN_IPADDR=\"1.2.3.4\"\nWAN_STATICIP=y\n"},
+      {"rc=2&FOO=bar", "FOO=\"bar\"\n"},
+      {"rc=2&WAN_STATICIP=static+ip+address", "WAN_STATICIP=n\n"},
+      {"rc=2&WAN_STATICIP=Static+IP+Address&WAN_IPADDR=10.1.10.227&WAN_NETMASK=255.255.255.0"
+       "&WAN_ROUTE=10.1.0.1&DNS1=10.0.0.2&DNS2=10.0.0.5",
+       "WAN_STATICIP=y\nWAN_IPADDR=\"10.1.10.227\"\nWAN_NETMASK=\"255.255.255.0\"\nWAN_ROUTE=\"10.1.0.1\"\n"
+       "DNS1=\"10.0.0.2\"\nDNS2=\"10.0.0.5\"\n"},
+      {"rc=2&DNS1=1.1.1.1%0AWAN_IPADDR=6.6.6.6&DNS2=2.2.2.2", "DNS2=\"2.2.2.2\"\n"},
+      {"rc=2&DNS1=%24(reboot)&DNS2=%60reboot%60&WAN_ROUTE=a%22b&WAN_NETMASK=a%5Cb&WAN_IPADDR=1.2.3.4",
+       "WAN_IPADDR=\"1.2.3.4\"\n"},
+      {"rc=2&DNS1=a%0Db&DNS2=a%7Fb&A+B=1&1A=1&A-B=1&=1&_ok9=it's+fine", "_ok9=\"it's fine\"\n"},
+      {"rc=2" + sixty, kept},
+      {"rc=2&A=" + std::string(2050, 'v') + "&B=1", "B=\"1\"\n"},
+  };
+  for (const auto &[query, file] : cases) {
+    reset_board();
+    EXPECT_EQ(run({"GET", query.c_str()}).out, wait_page) << query;
+    EXPECT_EQ(get("/tmp/config.out"), file) << query;
+  }
+  // Nothing accepted: the old file stays as it was.
+  for (const char *query : {"rc=2", "rc=2&DNS1=%22", "rc=2&9=1"}) {
+    put("/tmp/config.out", "DNS1=\"old\"\n");
+    EXPECT_EQ(run({"GET", query}).out, wait_page) << query;
+    EXPECT_EQ(get("/tmp/config.out"), "DNS1=\"old\"\n") << query;
+  }
+}
+
+// The stand-in records how it was started and what file it found.
+const char *const configure_standin =
+    "#!/bin/sh\n"
+    "{ echo \"argc=$#\"; echo \"argv0=$0\"; echo \"env=$(tr '\\0' ' ' < /proc/$$/environ)\"; } >> \"%ROOT%/tmp/started\"\n"
+    "cat \"%ROOT%/tmp/config.out\" > \"%ROOT%/tmp/seen\"\n";
+
+std::string standin() {
+  std::string s = configure_standin;
+  for (std::size_t i; (i = s.find("%ROOT%")) != std::string::npos;)
+    s.replace(i, 6, board(""));
+  return s;
+}
+
+TEST_F(Program, SaveStartsConfigureOnceWithNothingButItsName) {
+  put("/etc/Configure", standin(), 0755);
+  answer a = run({"GET", "rc=2&WAN_STATICIP=Dynamic+IP+Address&DNS1=9.9.9.9",
+                  {"HTTP_HOST=board", "PATH=/bin", "SECRET=x"}});
+  EXPECT_EQ(a.out, wait_page);
+  EXPECT_EQ(a.status, 0);
+  EXPECT_EQ(get("/tmp/started"), "argc=0\nargv0=" + board("/etc/Configure") + "\nenv=\n");
+  EXPECT_EQ(get("/tmp/seen"), "WAN_STATICIP=n\nDNS1=\"9.9.9.9\"\n") << "started after the file was complete";
+  EXPECT_EQ(run({"GET", "rc=1&index_link=Wan+Lan+Setting"}).out, shell(form([] {
+              form_values v;
+              v.is_static = false;
+              v.dns1 = "9.9.9.9";
+              return v;
+            }())));
+}
+
+TEST_F(Program, SaveWithoutConfigureStillAnswers) {
+  answer a = run({"GET", "rc=2&DNS1=9.9.9.9"});
+  EXPECT_EQ(a.out, wait_page);
+  EXPECT_EQ(a.status, 0);
+  put("/etc/Configure", "not a program", 0644);
+  a = run({"GET", "rc=2&DNS1=9.9.9.9"});
+  EXPECT_EQ(a.out, wait_page);
+  EXPECT_EQ(a.status, 0);
+}
+
+TEST_F(Program, CrossSiteSaveChangesNothing) {
+  put("/etc/Configure", standin(), 0755);
+  const std::vector<std::vector<std::string>> refused = {
+      {"HTTP_SEC_FETCH_SITE=cross-site"},
+      {"HTTP_SEC_FETCH_SITE=same-site", "HTTP_ORIGIN=http://board", "HTTP_HOST=board"},
+      {"HTTP_ORIGIN=null"},
+      {"HTTP_ORIGIN=http://evil.example", "HTTP_HOST=board"},
+      {"HTTP_REFERER=http://evil.example/x?http://board/", "HTTP_HOST=board"},
+  };
+  for (const auto &env : refused) {
+    put("/tmp/config.out", "DNS1=\"old\"\n");
+    EXPECT_EQ(run({"GET", "rc=2&DNS1=6.6.6.6", env}).out, shell(hardware)) << env[0];
+    EXPECT_EQ(get("/tmp/config.out"), "DNS1=\"old\"\n") << env[0];
+    EXPECT_EQ(get("/tmp/started"), "<missing>") << env[0];
+  }
+  EXPECT_EQ(run({"GET", "rc=2&DNS1=7.7.7.7", {"HTTP_SEC_FETCH_SITE=same-origin", "HTTP_HOST=board:8080",
+                                               "HTTP_REFERER=http://board:8080/cgi-bin/northbeam"}})
+                .out,
+            wait_page);
+  EXPECT_EQ(get("/tmp/config.out"), "DNS1=\"7.7.7.7\"\n");
+}
+
+TEST_F(Program, SaveNeverWritesThroughAPlantedLink) {
+  put("/victim", "precious\n");
+  ASSERT_EQ(::symlink(board("/victim").c_str(), board("/tmp/config.out").c_str()), 0);
+  (void)!::lchown(board("/tmp/config.out").c_str(), 65534, 65534); // owned by "nobody"
+  run({"GET", "rc=2&DNS1=6.6.6.6"});
+  EXPECT_EQ(get("/victim"), "precious\n");
+  struct stat st;
+  ASSERT_EQ(::lstat(board("/tmp/config.out").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  EXPECT_EQ(get("/tmp/config.out"), "DNS1=\"6.6.6.6\"\n");
+}
+
+TEST_F(Program, UnwritableSettingsFolderStillStartsConfigure) {
+  if (::geteuid() == 0)
+    GTEST_SKIP() << "root writes anywhere; run as another user to check this";
+  put("/etc/Configure", standin(), 0755);
+  ::chmod(board("/tmp").c_str(), 0555);
+  answer a = run({"GET", "rc=2&DNS1=6.6.6.6"});
+  ::chmod(board("/tmp").c_str(), 0755);
+  EXPECT_EQ(a.out, wait_page);
+  EXPECT_EQ(get("/tmp/config.out"), "<missing>");
+}
+
+TEST_F(Program, FormReadsRacingSavesSeeWholeFiles) {
+  const std::string a = "rc=2&WAN_IPADDR=1.1.1.1&DNS1=1.1.1.1&DNS2=1.1.1.1";
+  const std::string b = "rc=2&WAN_IPADDR=2.2.2.2&DNS1=2.2.2.2&DNS2=2.2.2.2";
+  run({"GET", a.c_str()});
+  form_values va, vb;
+  va.ip = va.dns1 = va.dns2 = "1.1.1.1";
+  vb.ip = vb.dns1 = vb.dns2 = "2.2.2.2";
+  const std::string fa = shell(form(va)), fb = shell(form(vb));
+  int torn = 0;
+  for (int i = 0; i < 200; ++i) {
+    running save = start({"GET", (i % 2 ? a : b).c_str()});
+    running read = start({"GET", "rc=1&index_link=Wan+Lan+Setting"});
+    std::string out = finish(read).out;
+    finish(save);
+    torn += out != fa && out != fb;
+  }
+  EXPECT_EQ(torn, 0);
+}
+
+} // namespace
