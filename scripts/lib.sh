@@ -30,3 +30,27 @@ configure_build() {
   cmake -S "$top" -B "$top/build/$name" -DNB_WERROR=ON "$@" >/dev/null
   cmake --build "$top/build/$name" -j "$jobs"
 }
+
+# Tallies of every suite that the test command runs, for its closing line.
+NB_TALLY=${NB_TALLY:-$top/build/tally}
+
+# Adds to the tally: tally PASSED FAILED
+tally() {
+  mkdir -p "$(dirname "$NB_TALLY")"
+  echo "$1 $2" >> "$NB_TALLY"
+}
+
+# Runs ctest in a build folder and tallies its tests: run_ctest DIR [ctest args...]
+run_ctest() {
+  local dir=$1 log rc=0
+  shift
+  log=$(mktemp)
+  (cd "$dir" && ctest --output-on-failure "$@") 2>&1 | tee "$log" || rc=$?
+  local line total failed
+  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+  rm -f "$log"
+  total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
+  failed=$(sed -E 's/.*passed, ([0-9]+) tests? failed.*/\1/' <<<"$line")
+  [ -n "$line" ] && tally $((total - failed)) "$failed"
+  return $rc
+}
