@@ -12,9 +12,40 @@ namespace {
 
 template <std::size_t N> using rows = std::array<std::string_view, N>;
 
-template <std::size_t N> void write_rows(const rows<N> &r) {
-  for (auto s : r)
-    html_out(s);
+// The combined length of parts.
+template <std::size_t N> constexpr std::size_t total_size(const rows<N> &parts) {
+  std::size_t n = 0;
+  for (auto p : parts)
+    n += p.size();
+  return n;
+}
+
+// The parts laid end to end, built by the compiler.
+template <std::size_t Size, std::size_t N> constexpr std::array<char, Size> join(const rows<N> &parts) {
+  std::array<char, Size> text{};
+  std::size_t k = 0;
+  for (auto p : parts)
+    for (char c : p)
+      text[k++] = c;
+  return text;
+}
+
+// A constant table of fragments as one text, so a page leaves in a few
+// writes instead of one per fragment: each costs the board a library call.
+template <const auto &Parts> inline constexpr auto joined = join<total_size(Parts)>(Parts);
+
+// The joined text of Parts, as a fragment of a larger constant.
+template <const auto &Parts>
+inline constexpr std::string_view joined_view{joined<Parts>.data(), joined<Parts>.size()};
+
+template <const auto &Parts> void write_rows() { html_out(joined_view<Parts>); }
+
+// True when html_escape would change s; constants written unescaped must not.
+constexpr bool needs_escape(std::string_view s) {
+  for (char c : s)
+    if (c == '&' || c == '<' || c == '>' || c == '"' || c == '\'')
+      return true;
+  return false;
 }
 
 // Opens every framed page, and the wait page.
@@ -78,6 +109,47 @@ constexpr rows<3> right_footer_str = {
     "    </td>",
 };
 
+// The seven menu buttons, each a one-button form asking for its page.
+constexpr std::size_t button_parts = 7;
+constexpr rows<button_parts * INDEX_LINK_COUNT> menu_str = [] {
+  rows<button_parts * INDEX_LINK_COUNT> r{};
+  for (std::size_t i = 0; i < INDEX_LINK_COUNT; ++i) {
+    std::string_view *b = &r[i * button_parts];
+    b[0] = "<form action=\"";
+    b[1] = CGI_PATH;
+    b[2] = "\" method=get><input type=\"hidden\" name=\"rc\" value=\"1\">"
+           "<input type=\"hidden\" name=\"index_link\" value=\"";
+    b[3] = index_link_value_str[i];
+    b[4] = "\"><p align=\"center\" style=\"margin-top: 0; margin-bottom: 0\"><font face=\"Courier New\">"
+           "<input type=submit VALUE=\" ";
+    b[5] = index_link_print_str[i];
+    b[6] = "\"></p></form>";
+  }
+  return r;
+}();
+
+// The path, page names and labels are written as they stand: they hold
+// nothing that escaping would change.
+static_assert(!needs_escape(CGI_PATH));
+static_assert([] {
+  for (std::size_t i = 0; i < INDEX_LINK_COUNT; ++i)
+    if (needs_escape(index_link_value_str[i]) || needs_escape(index_link_print_str[i]))
+      return false;
+  return true;
+}());
+
+// The menu column with its buttons.
+constexpr rows<4> left_str = {joined_view<left_open_str>, joined_view<menu_str>, joined_view<left_close_str>,
+                              "</FORM>"};
+
+// Everything a framed page writes before its content.
+constexpr rows<5> table_header_str = {table_open_str, joined_view<bannar_str>, joined_view<redline_str>,
+                                      row_open_str, joined_view<left_str>};
+constexpr rows<2> table_header_all_str = {joined_view<table_header_str>, joined_view<right_header_str>};
+
+// Everything a framed page writes after its content.
+constexpr rows<3> table_footer_str = {joined_view<right_footer_str>, "  </tr>", "</table>"};
+
 // One settings field of the form: its label cell, and its input up to the
 // value; every input ends alike.
 struct wanlan_field {
@@ -124,6 +196,11 @@ constexpr rows<7> wanlan_close_str = {
     "              </center>",
     "            </div>",
 };
+
+// The wait page up to its picture: the frame with an empty menu column.
+constexpr rows<7> wait_header_str = {table_open_str,          joined_view<bannar_str>,     joined_view<redline_str>,
+                                     row_open_str,            joined_view<left_open_str>, joined_view<left_close_str>,
+                                     joined_view<right_header_str>};
 
 // Written after the wait page's document: the browser returns home in 5 s.
 constexpr rows<8> wait_refresh_str = {
@@ -198,51 +275,21 @@ void html_debug(bool rc, const char *name, const char *value) {
   html_out("]\n");
 }
 
-void html_table_header() {
-  html_out(table_open_str);
-  html_bannar();
-  html_redline();
-  html_out(row_open_str);
-  html_left();
-  html_right_header();
-}
+void html_table_header() { write_rows<table_header_all_str>(); }
 
-void html_table_footer() {
-  html_right_footer();
-  html_out("  </tr>");
-  html_out("</table>");
-}
+void html_table_footer() { write_rows<table_footer_str>(); }
 
-void html_bannar() { write_rows(bannar_str); }
+void html_bannar() { write_rows<bannar_str>(); }
 
-void html_redline() { write_rows(redline_str); }
+void html_redline() { write_rows<redline_str>(); }
 
-void html_left() {
-  write_rows(left_open_str);
-  html_left_submit();
-  write_rows(left_close_str);
-  html_out("</FORM>");
-}
+void html_left() { write_rows<left_str>(); }
 
-void html_left_submit() {
-  for (std::size_t i = 0; i < INDEX_LINK_COUNT; ++i) {
-    html_out("<form action=\"");
-    html_escape(CGI_PATH);
-    html_out("\" method=get>");
-    html_out("<input type=\"hidden\" name=\"rc\" value=\"1\">");
-    html_out("<input type=\"hidden\" name=\"index_link\" value=\"");
-    html_escape(index_link_value_str[i].data());
-    html_out("\">");
-    html_out("<p align=\"center\" style=\"margin-top: 0; margin-bottom: 0\"><font face=\"Courier New\"><input type=submit VALUE=\" ");
-    html_escape(index_link_print_str[i].data());
-    html_out("\"></p>");
-    html_out("</form>");
-  }
-}
+void html_left_submit() { write_rows<menu_str>(); }
 
-void html_right_header() { write_rows(right_header_str); }
+void html_right_header() { write_rows<right_header_str>(); }
 
-void html_right_footer() { write_rows(right_footer_str); }
+void html_right_footer() { write_rows<right_footer_str>(); }
 
 void html_table_hardware() {
   html_table_header();
@@ -277,7 +324,7 @@ void html_table_routetable() { list_command(CMD_ROUTE); }
 void html_table_wanlan() {
   read_netdata();
   html_table_header();
-  write_rows(wanlan_open_str);
+  write_rows<wanlan_open_str>();
   // A browser selects the first option, so the current type comes first.
   bool is_static = std::strcmp(netconf[E_WAN_STATICIP].value, "y") == 0;
   html_out(is_static ? option_static : option_dynamic);
@@ -291,20 +338,14 @@ void html_table_wanlan() {
     html_escape(netconf[wanlan_fields[i].record].value);
     html_out(wanlan_input_end);
   }
-  write_rows(wanlan_close_str);
+  write_rows<wanlan_close_str>();
   html_table_footer();
 }
 
 void html_table_wait() {
-  html_out(table_open_str);
-  html_bannar();
-  html_redline();
-  html_out(row_open_str);
-  write_rows(left_open_str);
-  write_rows(left_close_str);
-  html_right_header();
+  write_rows<wait_header_str>();
   html_out("            <p align=\"center\"><img border=\"0\" src=\"../images/wait.gif\" width=\"60\" height=\"60\"></td>");
   html_table_footer();
 }
 
-void html_wait_refresh() { write_rows(wait_refresh_str); }
+void html_wait_refresh() { write_rows<wait_refresh_str>(); }
