@@ -32,8 +32,8 @@ char *decoded_copy(const char *s, std::size_t len) {
   return p;
 }
 
-// CONTENT_LENGTH as 1..POST_MAX, or -1 for anything else: no digits, a
-// sign that makes it negative, or a number too large (never wrapped).
+} // namespace
+
 long content_length(const char *s) {
   while (is_space(*s))
     ++s;
@@ -51,6 +51,8 @@ long content_length(const char *s) {
     return -1;
   return n;
 }
+
+namespace {
 
 // The host[:port] part of an absolute URL, as a pointer and length.
 bool url_authority(const char *url, const char **start, std::size_t *len) {

@@ -23,6 +23,10 @@ varlist getGETvars();
 // or the body is shorter.
 varlist getPOSTvars();
 
+// CONTENT_LENGTH as 1..POST_MAX, or -1 for anything else: no digits, a
+// sign that makes it negative, or a number too large (never wrapped).
+long content_length(const char *s);
+
 // Splits a writable "&"-separated text into a new variable list, turning
 // "+" into space and percent-decoding names and values.
 varlist parse_vars(char *text);
