@@ -21,9 +21,10 @@ standin_configure() {
   standin "$1/etc/Configure" <<EOF
 #!/bin/sh
 # Stand-in for the board's configuration program: it gets no environment,
-# so every path is absolute. Its output would reach the browser: none.
-exec >/dev/null 2>&1 </dev/null
-{ /bin/date -u '+== %Y-%m-%d %H:%M:%S UTC'; /bin/cat '$1/tmp/config.out'; } >> '$2'
+# so every path is absolute. Its output would reach the browser: none. It
+# holds the CGI's output open until done, since lighttpd ends the CGI's
+# process once that output closes.
+{ /bin/date -u '+== %Y-%m-%d %H:%M:%S UTC'; /bin/cat '$1/tmp/config.out'; } >> '$2' 2>&1 </dev/null
 EOF
 }
 
