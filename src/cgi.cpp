@@ -1,4 +1,5 @@
 // northbeam: the web interface of the board, one CGI request per process.
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
@@ -64,6 +65,7 @@ void save_request(varlist vars) {
   } else if (pid > 0) {
     char *const netconf_argv[] = {const_cast<char *>(PATH_CONFIGURE), nullptr};
     char *const netconf_envp[] = {nullptr};
+    std::signal(SIGPIPE, SIG_DFL); // /etc/Configure starts as the web server would start it
     ::execve(PATH_CONFIGURE, netconf_argv, netconf_envp);
   } else {
     htmlHeader(PAGE_TITLE);
@@ -79,6 +81,9 @@ void save_request(varlist vars) {
 // Command-line arguments are ignored: some servers pass a query as them.
 int main() {
   std::setvbuf(stdout, stdout_buf, _IOFBF, sizeof stdout_buf);
+  // A browser that leaves mid-page fails the writes; the request still ends
+  // normally, with its settings saved and status 0.
+  std::signal(SIGPIPE, SIG_IGN);
   int form_method = getRequestMethod();
   varlist getvars = nullptr, postvars = nullptr;
   if (form_method == 1) {

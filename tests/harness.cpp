@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -56,6 +57,12 @@ running start(const request &r) {
     ::close(in[1]);
     ::close(out[0]);
     ::close(out[1]);
+    if (r.output == request::closed)
+      ::close(1);
+    // A web server starts its programs with the default SIGPIPE action.
+    std::signal(SIGPIPE, SIG_DFL);
+    if (r.uid >= 0 && (::setgroups(0, nullptr) != 0 || ::setgid(static_cast<gid_t>(r.uid)) != 0 || ::setuid(static_cast<uid_t>(r.uid)) != 0))
+      ::_exit(126);
     std::vector<char *> a, e;
     for (auto &s : argv)
       a.push_back(s.data());
@@ -69,6 +76,10 @@ running start(const request &r) {
   }
   ::close(in[0]);
   ::close(out[1]);
+  if (r.output == request::reader_gone) {
+    ::close(out[0]);
+    out[0] = -1;
+  }
   // Bodies in these tests are small enough for the pipe.
   std::signal(SIGPIPE, SIG_IGN);
   if (!r.body.empty() && ::write(in[1], r.body.data(), r.body.size()) < 0) {
@@ -81,7 +92,7 @@ running start(const request &r) {
 answer finish(running p) {
   answer a;
   char buf[65536];
-  for (;;) {
+  while (p.fd >= 0) {
     ssize_t n = ::read(p.fd, buf, sizeof buf);
     if (n < 0 && errno == EINTR)
       continue;
@@ -89,7 +100,8 @@ answer finish(running p) {
       break;
     a.out.append(buf, static_cast<std::size_t>(n));
   }
-  ::close(p.fd);
+  if (p.fd >= 0)
+    ::close(p.fd);
   int st = 0;
   while (::waitpid(p.pid, &st, 0) < 0 && errno == EINTR) {
   }

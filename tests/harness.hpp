@@ -14,6 +14,10 @@ struct request {
   std::vector<std::string> env;  // extra NAME=VALUE entries
   std::string body;
   std::vector<std::string> args; // command-line arguments
+  int uid = -1;                  // run as this user and group (tests run as root)
+  // Standard output as the web server leaves it: a pipe it reads, closed
+  // before the program starts, or a pipe whose reader has gone.
+  enum { piped, closed, reader_gone } output = piped;
 };
 
 struct answer {

@@ -1,0 +1,434 @@
+// Hostile requests and a failing board, against the whole program: each row
+// is a request, the board it meets, and the answer, exit status and
+// settings file it must leave.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <dirent.h>
+#include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "cgivars.hpp"
+#include "harness.hpp"
+
+namespace {
+
+// What the board looks like when the request comes.
+enum class board_fault {
+  none,
+  full_disk,     // a tiny file system at /tmp, filled up
+  no_configure,  // /etc/Configure missing
+  noexec,        // /etc/Configure not executable
+  bad_interp,    // /etc/Configure names an interpreter that is not there
+  noisy,         // /etc/Configure writes to standard output meanwhile
+};
+
+struct row {
+  std::string what;
+  request req;
+  std::string out;               // exact answer (noise of a noisy /etc/Configure removed), or "<any>"
+  std::string before = "";       // settings path: "" none, "<fifo>", "<dir>", "<dangling>", or its text
+  std::string after = "<same>";  // settings path afterwards, as described below
+  int status = 0;                // of every process the request left
+  board_fault fault = board_fault::none;
+  int started = -1;              // times /etc/Configure ran, -1 unchecked
+};
+
+const std::string hardware = golden("hardware");
+// The wait page follows the closing tags of its document.
+const std::string wait_page = shell("").substr(0, shell("").size() - 14) + golden("wait");
+const std::string noise_line = "CONFIGURE-NOISE\n"; // 16 bytes: written whole
+
+std::string debug(const std::string &name, const std::string &value, bool rc = false) {
+  return std::string(rc ? "<li>RC DEBUG: [" : "<li>DEBUG: [") + name + "] = [" + value + "]\n";
+}
+
+// The settings form showing the given (already escaped) address fields.
+std::string form(const std::string &ip, const std::string &mask = "255.255.255.0",
+                 const std::string &route = "10.1.0.1", const std::string &dns1 = "10.0.0.2",
+                 const std::string &dns2 = "10.0.0.5") {
+  return shell(golden("wanlan", {{"OPTIONS", "<OPTION> Static IP Address<OPTION> Dynamic IP Address"},
+                                 {"WAN_IPADDR", ip},
+                                 {"WAN_NETMASK", mask},
+                                 {"WAN_ROUTE", route},
+                                 {"DNS1", dns1},
+                                 {"DNS2", dns2}}));
+}
+
+// The settings path as a row names it.
+std::string describe() {
+  std::string p = board("/tmp/config.out");
+  struct stat st;
+  if (::lstat(p.c_str(), &st) != 0)
+    return "";
+  if (S_ISFIFO(st.st_mode))
+    return "<fifo>";
+  if (S_ISDIR(st.st_mode))
+    return "<dir>";
+  if (S_ISLNK(st.st_mode))
+    return "<dangling>";
+  return get("/tmp/config.out");
+}
+
+void lay_settings(const std::string &state) {
+  std::string p = board("/tmp/config.out");
+  if (state == "<fifo>")
+    ::mkfifo(p.c_str(), 0666);
+  else if (state == "<dir>")
+    ::mkdir(p.c_str(), 0755);
+  else if (state == "<dangling>")
+    (void)!::symlink(board("/tmp/nowhere").c_str(), p.c_str());
+  else if (!state.empty())
+    put("/tmp/config.out", state);
+}
+
+// Temporary files the save left beside the settings file.
+int leftovers() {
+  int n = 0;
+  if (DIR *d = ::opendir(board("/tmp").c_str())) {
+    while (dirent *e = ::readdir(d))
+      n += std::string(e->d_name).rfind("config.out.", 0) == 0;
+    ::closedir(d);
+  }
+  return n;
+}
+
+std::string without_noise(std::string s) {
+  for (std::size_t i; (i = s.find(noise_line)) != std::string::npos;)
+    s.erase(i, noise_line.size());
+  return s;
+}
+
+// Statuses of the processes a request left behind (the wait page's writer),
+// collected as their reaper; "hung" after 20 seconds.
+std::vector<int> orphans() {
+  std::vector<int> st;
+  for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);;) {
+    int s = 0;
+    pid_t pid = ::waitpid(-1, &s, WNOHANG);
+    if (pid > 0)
+      st.push_back(WIFEXITED(s) ? WEXITSTATUS(s) : 128 + WTERMSIG(s));
+    else if (pid < 0)
+      return st;
+    else if (std::chrono::steady_clock::now() > end)
+      return {-1};
+    else
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+}
+
+// The decoding of one name or value: "+" is a space, "%" takes the two
+// characters after it as unchecked hex digits, a cut-off escape stays, and
+// a decoded NUL ends the text.
+std::string decoded(const std::string &s) {
+  auto digit = [](char ch) {
+    auto c = static_cast<unsigned char>(ch);
+    return c > 0x40 ? (c & 0xDFu) - 0x37u : c - 0x30u;
+  };
+  auto plain = [](char c) { return c == '+' ? ' ' : c; };
+  std::string d;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '%' && i + 2 < s.size()) {
+      char c = static_cast<char>((digit(plain(s[i + 1])) * 16u + digit(plain(s[i + 2]))) & 0xFFu);
+      if (c == '\0')
+        return d;
+      d += c;
+      i += 2;
+    } else {
+      d += plain(s[i]);
+    }
+  }
+  return d;
+}
+
+std::string html(const std::string &s) {
+  std::string o;
+  for (char c : s)
+    switch (c) {
+    case '&': o += "&amp;"; break;
+    case '<': o += "&lt;"; break;
+    case '>': o += "&gt;"; break;
+    case '"': o += "&quot;"; break;
+    case '\'': o += "&#39;"; break;
+    default: o += c;
+    }
+  return o;
+}
+
+std::vector<row> hostile_rows() {
+  std::vector<row> rows = {
+      // Markup and quotes on every page.
+      {"markup beside a page", {"GET", "rc=1&index_link=Hardware&%3Cimg+src=x+onerror=alert(1)%3E=%22%27"},
+       shell(hardware + debug("&lt;img src", "x onerror=alert(1)&gt;=&quot;&#39;"))},
+      {"markup as a page name", {"GET", "rc=1&index_link=%3C/pre%3E%3Cscript%3E"},
+       shell(debug("index_link", "&lt;/pre&gt;&lt;script&gt;"))},
+      {"markup as the action code's name", {"GET", "%22%27%26=%3E"}, shell(debug("&quot;&#39;&amp;", "&gt;", true))},
+      {"markup in every settings field",
+       {"GET", "rc=1&index_link=Wan+Lan+Setting"},
+       form("&lt;b&gt;", "&#39;&gt;&lt;x", "a&amp;b", "&lt;/td&gt;", "&#39;onfocus=&#39;"),
+       "WAN_IPADDR=\"<b>\"\nWAN_NETMASK=\"'><x\"\nWAN_ROUTE=a&b\nDNS1=\"</td>\"\nDNS2='onfocus='\n"},
+      {"a quote in the file cannot end the attribute", {"GET", "rc=1&index_link=Wan+Lan+Setting"},
+       form("x onmouseover=alert(1)"), "WAN_IPADDR=\"x\" onmouseover=alert(1)\n"},
+      {"saved markup is stored as text", {"GET", "rc=2&DNS1=%3Cscript%3E"}, wait_page, "", "DNS1=\"<script>\"\n"},
+      // Sizes.
+      {"100,000 ampersands", {"GET", nullptr}, shell(hardware)},
+      {"the longest query the kernel passes", {"GET", nullptr}, {}},
+      // High bytes and NUL.
+      {"high bytes pass through", {"GET", "rc=1&\xff\xfe=%FF%80\xc3\xa9"}, shell(debug("\xff\xfe", "\xff\x80\xc3\xa9"))},
+      {"a NUL ends a name", {"GET", "rc%00junk=1&index_link=Hardware"}, shell(hardware)},
+      {"a NUL ends a page name", {"GET", "rc=1&index_link=Hardware%00Route+Table"}, shell(hardware)},
+      {"a NUL ends a saved value", {"GET", "rc=2&DNS1=1.2.3.4%00%24(reboot)"}, wait_page, "", "DNS1=\"1.2.3.4\"\n"},
+      {"a NUL ends a saved name", {"GET", "rc=2&DNS1%00;reboot=9.9.9.9"}, wait_page, "", "DNS1=\"9.9.9.9\"\n"},
+      {"control bytes are refused", {"GET", "rc=2&DNS1=a%01b&DNS2=a%1Fb&WAN_ROUTE=a%09b&X=%FFok"}, wait_page, "",
+       "X=\"\xffok\"\n"},
+      // CONTENT_LENGTH.
+      {"length with leading space", {"POST", nullptr, {"CONTENT_LENGTH= 12"}, "rc=1&a=1&b=2"}, ""},
+      {"length in exponent form reads 1", {"POST", nullptr, {"CONTENT_LENGTH=1e3"}, "a"}, ""},
+      {"length with a plus sign", {"POST", nullptr, {"CONTENT_LENGTH=+3"}, "a=1"}, ""},
+      {"length in hex is 0", {"POST", nullptr, {"CONTENT_LENGTH=0x10"}, "a=1"}, "", "", "<same>", 1},
+      {"length of minus zero", {"POST", nullptr, {"CONTENT_LENGTH=-0"}, "a=1"}, "", "", "<same>", 1},
+      {"empty length", {"POST", nullptr, {"CONTENT_LENGTH="}, "a=1"}, "", "", "<same>", 1},
+      {"huge length", {"POST", nullptr, {"CONTENT_LENGTH=99999999999"}, "a=1"}, "", "", "<same>", 1},
+      {"length past 64-bit", {"POST", nullptr, {"CONTENT_LENGTH=99999999999999999999999"}, "a=1"}, "", "", "<same>", 1},
+      {"length wrapping to -1", {"POST", nullptr, {"CONTENT_LENGTH=18446744073709551615"}, "a=1"}, "", "", "<same>", 1},
+      {"body longer than its length", {"POST", nullptr, {"CONTENT_LENGTH=3"}, "a=1&b=" + std::string(1000, 'x')}, ""},
+      {"POST never saves", {"POST", "rc=2&DNS1=6.6.6.6", {"CONTENT_LENGTH=9"}, "rc=2&DNS1"}, "", "old\n", "<same>", 0,
+       board_fault::none, 0},
+      // Odd things at the settings path.
+      {"save over a FIFO", {"GET", "rc=2&DNS1=1.1.1.1"}, wait_page, "<fifo>", "DNS1=\"1.1.1.1\"\n", 0, board_fault::none, 1},
+      {"save over a directory", {"GET", "rc=2&DNS1=1.1.1.1"}, wait_page, "<dir>", "<dir>", 0, board_fault::none, 1},
+      {"save over a dangling link", {"GET", "rc=2&DNS1=1.1.1.1"}, wait_page, "<dangling>", "DNS1=\"1.1.1.1\"\n"},
+      // Cross-site saves by each signal.
+      {"Sec-Fetch-Site same-site", {"GET", "rc=2&DNS1=6.6.6.6", {"HTTP_SEC_FETCH_SITE=same-site"}}, shell(hardware),
+       "old\n", "<same>", 0, board_fault::none, 0},
+      {"Sec-Fetch-Site empty", {"GET", "rc=2&DNS1=6.6.6.6", {"HTTP_SEC_FETCH_SITE="}}, shell(hardware), "old\n",
+       "<same>", 0, board_fault::none, 0},
+      {"Sec-Fetch-Site wins over a same Origin",
+       {"GET", "rc=2&DNS1=6.6.6.6", {"HTTP_SEC_FETCH_SITE=cross-site", "HTTP_ORIGIN=http://board", "HTTP_HOST=board"}},
+       shell(hardware), "old\n", "<same>", 0, board_fault::none, 0},
+      {"Origin on another port",
+       {"GET", "rc=2&DNS1=6.6.6.6", {"HTTP_ORIGIN=http://board:8081", "HTTP_HOST=board:8080"}}, shell(hardware),
+       "old\n", "<same>", 0, board_fault::none, 0},
+      {"Origin that only starts with the host",
+       {"GET", "rc=2&DNS1=6.6.6.6", {"HTTP_ORIGIN=http://board.evil.example", "HTTP_HOST=board"}}, shell(hardware),
+       "old\n", "<same>", 0, board_fault::none, 0},
+      {"Origin wins over a same Referer",
+       {"GET", "rc=2&DNS1=6.6.6.6",
+        {"HTTP_ORIGIN=http://evil.example", "HTTP_REFERER=http://board/", "HTTP_HOST=board"}},
+       shell(hardware), "old\n", "<same>", 0, board_fault::none, 0},
+      {"Referer with the host as its user",
+       {"GET", "rc=2&DNS1=6.6.6.6", {"HTTP_REFERER=http://board@evil.example/", "HTTP_HOST=board"}},
+       shell(hardware), "old\n", "<same>", 0, board_fault::none, 0},
+      {"Referer without a scheme",
+       {"GET", "rc=2&DNS1=6.6.6.6", {"HTTP_REFERER=board/cgi-bin/northbeam", "HTTP_HOST=board"}}, shell(hardware),
+       "old\n", "<same>", 0, board_fault::none, 0},
+      {"same host in capitals is the same site",
+       {"GET", "rc=2&DNS1=6.6.6.6", {"HTTP_ORIGIN=http://BOARD", "HTTP_HOST=board"}}, wait_page, "old\n",
+       "DNS1=\"6.6.6.6\"\n", 0, board_fault::none, 1},
+      // A failing board.
+      {"unwritable settings folder", {"GET", "rc=2&DNS1=6.6.6.6", {}, "", {}, 65534}, wait_page, "old\n", "<same>", 0,
+       board_fault::none, 1},
+      {"full file system", {"GET", "rc=2&DNS1=6.6.6.6&DNS2=77777777777777777777"}, wait_page, "old\n", "<same>", 0,
+       board_fault::full_disk, 1},
+      {"no /etc/Configure", {"GET", "rc=2&DNS1=6.6.6.6"}, wait_page, "old\n", "DNS1=\"6.6.6.6\"\n", 0,
+       board_fault::no_configure},
+      {"/etc/Configure not executable", {"GET", "rc=2&DNS1=6.6.6.6"}, wait_page, "old\n", "DNS1=\"6.6.6.6\"\n", 0,
+       board_fault::noexec, 0},
+      {"/etc/Configure with a missing interpreter", {"GET", "rc=2&DNS1=6.6.6.6"}, wait_page, "old\n",
+       "DNS1=\"6.6.6.6\"\n", 0, board_fault::bad_interp, 0},
+      {"/etc/Configure writing meanwhile", {"GET", "rc=2&DNS1=6.6.6.6"}, wait_page, "old\n", "DNS1=\"6.6.6.6\"\n", 0,
+       board_fault::noisy, 1},
+      {"standard output closed, save", {"GET", "rc=2&DNS1=6.6.6.6", {}, "", {}, -1, request::closed}, "", "old\n",
+       "DNS1=\"6.6.6.6\"\n", 0, board_fault::none, 1},
+      {"standard output closed, form", {"GET", "rc=1&index_link=Wan+Lan+Setting", {}, "", {}, -1, request::closed}, "",
+       "old\n"},
+      {"web server gone, save", {"GET", "rc=2&DNS1=6.6.6.6", {}, "", {}, -1, request::reader_gone}, "<any>", "old\n",
+       "DNS1=\"6.6.6.6\"\n", 0, board_fault::none, 1},
+      {"web server gone, page", {"GET", "rc=1&index_link=Hardware&index_link=Hardware", {}, "", {}, -1,
+                                 request::reader_gone},
+       "<any>"},
+  };
+  return rows;
+}
+
+// Queries that need building: kept alive for the rows that point at them.
+std::vector<std::string> built_queries;
+
+void add_built_rows(std::vector<row> &rows) {
+  built_queries.reserve(1000);
+  auto query = [](std::string q) { return built_queries.emplace_back(std::move(q)).c_str(); };
+  for (auto &r : rows) {
+    if (r.what == "100,000 ampersands")
+      r.req.query = query("rc=1" + std::string(99999, '&') + "index_link=Hardware&");
+    if (r.what == "the longest query the kernel passes") {
+      // A single environment string holds at most 128 KiB with its NUL.
+      std::string big(131072 - sizeof "QUERY_STRING=" - sizeof "rc=1&=%3C" + 1, 'x');
+      r.req.query = query("rc=1&" + big + "=%3C");
+      r.out = shell(debug(big, "&lt;"));
+    }
+  }
+  // Every malformed escape at the start, middle and end of a name and a value.
+  for (const char *esc : {"%", "%4", "%G", "%GG", "%%", "%%4", "%0", "%-1", "%+1", "%g0", "%4g", "%ZZ", "%\xff\xff"})
+    for (const char *shape : {"E", "Eab", "aEb", "abE"})
+      for (bool in_name : {true, false}) {
+        std::string part = shape;
+        part.replace(part.find('E'), 1, esc);
+        std::string name = in_name ? part : "n", value = in_name ? "v" : part;
+        rows.push_back({std::string("escape ") + esc + " in " + (in_name ? "name " : "value ") + shape,
+                        {"GET", query("rc=1&" + name + "=" + value)},
+                        shell(debug(html(decoded(name)), html(decoded(value))))});
+      }
+  // Shell metacharacters and line breaks in every settings field.
+  struct meta {
+    const char *sent, *stored; // stored: null when the pair is refused
+  };
+  const std::vector<meta> metas = {
+      {"a;reboot", "a;reboot"},     {"a|reboot", "a|reboot"},   {"a%26%26reboot", "a&&reboot"},
+      {"(reboot)", "(reboot)"},     {"a>/etc/x", "a>/etc/x"},   {"%27;reboot;%27", "';reboot;'"},
+      {"*", "*"},                   {"~root", "~root"},          {"a+b", "a b"},
+      {"%24(reboot)", nullptr},     {"%24HOME", nullptr},        {"%60reboot%60", nullptr},
+      {"a%22;reboot;%22", nullptr}, {"a%5C", nullptr},           {"a%0Areboot", nullptr},
+      {"a%0Dreboot", nullptr},      {"a%0D%0Areboot", nullptr},  {"%0A", nullptr},
+      {"a%7Fb", nullptr},           {"a%1B[2J", nullptr},
+  };
+  for (const char *field : {"WAN_IPADDR", "WAN_NETMASK", "WAN_NETWORK", "WAN_ROUTE", "DNS1", "DNS2"})
+    for (const meta &m : metas) {
+      std::string line = m.stored != nullptr ? std::string(field) + "=\"" + m.stored + "\"\n" : "";
+      rows.push_back({std::string("metacharacters ") + m.sent + " in " + field,
+                      {"GET", query("rc=2&" + std::string(field) + "=" + m.sent + "&WAN_STATICIP=Static+IP+Address")},
+                      wait_page, "old\n", line + "WAN_STATICIP=y\n"});
+    }
+  rows.push_back({"metacharacters as WAN_STATICIP", {"GET", "rc=2&WAN_STATICIP=%24(reboot)%0A"}, wait_page, "",
+                  "WAN_STATICIP=n\n"});
+  rows.push_back({"metacharacters in a name", {"GET", "rc=2&A;reboot=1&A%0AB=1&A$B=1&%60x%60=1&OK=1"}, wait_page,
+                  "", "OK=\"1\"\n"});
+}
+
+// A small file system at the board's /tmp; false where this machine lets
+// no test mount one.
+bool mount_tmp() {
+  return ::mount("nb-full", board("/tmp").c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=64k,mode=0755") == 0;
+}
+
+// Fills the board's /tmp to the last block.
+void fill_tmp() {
+  std::string cmd = "dd if=/dev/zero of='" + board("/tmp/fill") + "' bs=4k 2>/dev/null";
+  (void)!std::system(cmd.c_str());
+}
+
+// True when the given user can reach the program and the test board: a
+// clone under root's home folder, say, keeps "nobody" out.
+bool can_run_as(int uid) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    bool ok = ::setgid(static_cast<gid_t>(uid)) == 0 && ::setuid(static_cast<uid_t>(uid)) == 0 &&
+              ::access(NB_PROGRAM, X_OK) == 0 && ::access(board("/etc").c_str(), X_OK) == 0;
+    ::_exit(ok ? 0 : 1);
+  }
+  int st = 0;
+  return pid > 0 && ::waitpid(pid, &st, 0) == pid && WIFEXITED(st) && WEXITSTATUS(st) == 0;
+}
+
+class Hostile : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    // The wait page's writer outlives /etc/Configure: reap it here.
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+  }
+};
+
+TEST_F(Hostile, EveryRowGetsItsSoundAnswer) {
+  std::vector<row> rows = hostile_rows();
+  add_built_rows(rows);
+  int tried = 0, skipped = 0;
+  for (const row &r : rows) {
+    reset_board();
+    put("/sbin/ifconfig", "#!/bin/sh\necho eth0\n", 0755);
+    ::mkdir(board("/log").c_str(), 0777);
+    ::chmod(board("/log").c_str(), 0777);
+    std::string configure = "#!/bin/sh\necho x >> " + board("/log/started") + "\n";
+    if (r.fault == board_fault::noisy)
+      configure += "i=0; while [ $i -lt 3000 ]; do printf '" + noise_line.substr(0, 15) + "\\n'; i=$((i+1)); done\n";
+    if (r.fault == board_fault::bad_interp)
+      configure = "#!/nonexistent/sh\n";
+    if (r.fault != board_fault::no_configure)
+      put("/etc/Configure", configure, r.fault == board_fault::noexec ? 0644 : 0755);
+    if (r.req.uid >= 0 && !can_run_as(r.req.uid)) {
+      std::printf("[  SKIPPED ] %s: user %d cannot reach the program here\n", r.what.c_str(), r.req.uid);
+      ++skipped;
+      continue;
+    }
+    bool mounted = false;
+    if (r.fault == board_fault::full_disk && !(mounted = mount_tmp())) {
+      std::printf("[  SKIPPED ] %s: this machine cannot mount a small file system\n", r.what.c_str());
+      ++skipped;
+      continue;
+    }
+    lay_settings(r.before);
+    if (mounted)
+      fill_tmp();
+
+    answer a = run(r.req);
+    std::vector<int> left = orphans();
+    ++tried;
+    if (r.out != "<any>") {
+      EXPECT_EQ(without_noise(a.out), r.out) << r.what;
+    }
+    EXPECT_EQ(a.status, r.status) << r.what;
+    for (int s : left)
+      EXPECT_EQ(s, r.status) << r.what << ": a process it left (-1: hung)";
+    EXPECT_EQ(describe(), r.after == "<same>" ? r.before : r.after) << r.what;
+    EXPECT_EQ(leftovers(), 0) << r.what << ": a temporary file was left in /tmp";
+    if (r.started >= 0) {
+      EXPECT_EQ(get("/log/started"), r.started > 0 ? std::string("x\n") : "<missing>") << r.what;
+    }
+    if (r.fault == board_fault::noisy) {
+      EXPECT_EQ(a.out.size(), r.out.size() + 3000 * noise_line.size()) << r.what;
+    }
+    if (mounted)
+      ::umount2(board("/tmp").c_str(), MNT_DETACH);
+  }
+  std::printf("hostile: %d rows tried, %d skipped\n", tried, skipped);
+}
+
+// The saved file sourced by a shell, as /etc/Configure may: nothing runs.
+TEST_F(Hostile, SavedSettingsRunNothingWhenSourced) {
+  reset_board();
+  std::string marker = board("/log/ran");
+  ::mkdir(board("/log").c_str(), 0777);
+  std::string q = "rc=2&WAN_IPADDR=%3Btouch+" + marker + "&WAN_NETMASK=%24(touch+" + marker +
+                  ")&WAN_ROUTE=%60touch+" + marker + "%60&DNS1=%27%3Btouch+" + marker +
+                  "%3B%27&DNS2=a%22%3Btouch+" + marker + "%3B%22&WAN_NETWORK=x%0Atouch+" + marker;
+  run({"GET", q.c_str()});
+  orphans();
+  std::string cmd = "cd / && . '" + board("/tmp/config.out") + "' && [ \"$WAN_IPADDR\" = ';touch " + marker + "' ]" +
+                    " && [ \"$DNS1\" = \"';touch " + marker + ";'\" ]";
+  EXPECT_EQ(std::system(cmd.c_str()), 0) << get("/tmp/config.out");
+  EXPECT_EQ(get("/log/ran"), "<missing>") << get("/tmp/config.out");
+}
+
+// Sizes no web server can pass through the environment, in the parser.
+TEST(HostileParser, HugeQueriesParseWhole) {
+  std::string mib(1 << 20, 'v');
+  ::setenv("QUERY_STRING", ("rc=1&x=" + mib).c_str(), 1);
+  varlist v = getGETvars();
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(std::string(v[2]), "x");
+  EXPECT_EQ(std::string(v[3]), mib);
+  EXPECT_EQ(v[4], nullptr);
+  cleanUp(0, v, nullptr);
+  ::setenv("QUERY_STRING", ("a" + std::string(1 << 20, '&') + "b").c_str(), 1);
+  v = getGETvars();
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(std::string(v[0]) + v[2], "ab");
+  EXPECT_EQ(v[4], nullptr);
+  cleanUp(0, v, nullptr);
+  ::unsetenv("QUERY_STRING");
+}
+
+} // namespace
