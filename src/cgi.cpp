@@ -10,9 +10,6 @@
 
 namespace {
 
-// Room for a whole page, so most answers leave in one write.
-char stdout_buf[16384];
-
 // The home page in its document shell.
 void home_document() {
   htmlHeader(PAGE_TITLE);
@@ -80,7 +77,6 @@ void save_request(varlist vars) {
 
 // Command-line arguments are ignored: some servers pass a query as them.
 int main() {
-  std::setvbuf(stdout, stdout_buf, _IOFBF, sizeof stdout_buf);
   // A browser that leaves mid-page fails the writes; the request still ends
   // normally, with its settings saved and status 0.
   std::signal(SIGPIPE, SIG_IGN);
@@ -111,6 +107,6 @@ int main() {
   }
 
   cleanUp(form_method, getvars, postvars);
-  std::fflush(stdout);
+  html_flush();
   return 0;
 }

@@ -2,6 +2,7 @@
 // of a page is one long line; only debug lines and listed text break it.
 #include "htmllib.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
@@ -221,6 +222,58 @@ struct pipe_closer {
   void operator()(std::FILE *f) const { ::pclose(f); }
 };
 
+// The answer gathers here and goes to standard output in large pieces: a
+// library call for each fragment would cost more than the fragment.
+char page_buf[16384];
+std::size_t page_used = 0;
+
+// A listed chunk is what an 80-byte line buffer holds: up to and with a
+// line feed, or 79 bytes.
+constexpr std::size_t chunk_max = 79;
+constexpr std::string_view chunk_indent = "        ";
+// The bytes html_escape changes; a NUL ends what it writes.
+constexpr char escaped_bytes[] = "&<>\"'";
+
+// Writes the stream chunk by chunk, each indented and escaped only after it
+// is cut, so the chunks stay where they fall. /proc text seldom needs
+// escaping, so plain chunks are written as they stand and only the others
+// (or one holding a NUL) go through html_escape.
+void list_chunks(std::FILE *f) {
+  char in[4096 + 1];
+  std::size_t have = 0, pos = 0, plain_end = 0;
+  bool eof = false;
+  while (!eof) {
+    // What is left is part of one chunk, shorter than chunk_max.
+    std::memmove(in, in + pos, have - pos);
+    have -= pos;
+    pos = 0;
+    std::size_t room = sizeof in - 1 - have;
+    std::size_t got = std::fread(in + have, 1, room, f);
+    eof = got < room;
+    have += got;
+    in[have] = '\0';
+    plain_end = std::strcspn(in, escaped_bytes);
+    while (pos < have) {
+      std::size_t limit = std::min(chunk_max, have - pos);
+      const auto *nl = static_cast<const char *>(std::memchr(in + pos, '\n', limit));
+      if (nl == nullptr && limit < chunk_max && !eof)
+        break; // the chunk goes on in the next read
+      std::size_t len = nl != nullptr ? static_cast<std::size_t>(nl - (in + pos)) + 1 : limit;
+      html_out(chunk_indent);
+      if (pos + len <= plain_end) {
+        html_out({in + pos, len});
+      } else {
+        char line[chunk_max + 1];
+        std::memcpy(line, in + pos, len);
+        line[len] = '\0';
+        html_escape(line);
+        plain_end = pos + len + std::strcspn(in + pos + len, escaped_bytes);
+      }
+      pos += len;
+    }
+  }
+}
+
 // Runs a board command through /bin/sh and lists what it prints. Its output
 // comes through a private pipe, so concurrent requests never see each
 // other's, and nothing is left in /tmp.
@@ -233,7 +286,21 @@ void list_command(const char *command) {
 } // namespace
 
 void html_out(std::string_view s) {
-  std::fwrite(s.data(), 1, s.size(), stdout);
+  if (s.size() > sizeof page_buf - page_used) {
+    html_flush();
+    if (s.size() > sizeof page_buf) {
+      std::fwrite(s.data(), 1, s.size(), stdout);
+      return;
+    }
+  }
+  std::copy(s.begin(), s.end(), page_buf + page_used);
+  page_used += s.size();
+}
+
+void html_flush() {
+  std::fwrite(page_buf, 1, page_used, stdout);
+  page_used = 0;
+  std::fflush(stdout);
 }
 
 void html_escape(const char *s) {
@@ -300,13 +367,7 @@ void html_table_hardware() {
 void html_table_list(std::FILE *f) {
   html_table_header();
   html_out("<pre>");
-  // Chunks end at a line feed or after 79 bytes; each is indented, and
-  // escaped only after it is cut, so the chunks stay where they fall.
-  char line[80];
-  while (std::fgets(line, sizeof line, f) != nullptr) {
-    html_out("        ");
-    html_escape(line);
-  }
+  list_chunks(f);
   html_out("</pre>");
   html_table_footer();
 }

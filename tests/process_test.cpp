@@ -133,6 +133,47 @@ TEST_F(Program, ListsFilesInChunks) {
   }
 }
 
+// The listing as an 80-byte line buffer reads the file: chunks end after a
+// line feed or 79 bytes, each indented and escaped, a NUL ending its chunk.
+std::string chunked(const std::string &file) {
+  std::string out;
+  for (std::size_t i = 0; i < file.size();) {
+    std::size_t nl = file.find('\n', i);
+    std::size_t len = std::min<std::size_t>(79, (nl == std::string::npos ? file.size() : nl + 1) - i);
+    out += "        ";
+    for (char c : file.substr(i, len)) {
+      if (c == '\0')
+        break;
+      const char *ref = c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : c == '"' ? "&quot;" : c == '\'' ? "&#39;" : nullptr;
+      out += ref != nullptr ? std::string(ref) : std::string(1, c);
+    }
+    i += len;
+  }
+  return out;
+}
+
+// Files of every size around the program's read blocks, with lines long
+// and short, and bytes to escape or a NUL where a block ends.
+TEST_F(Program, ListsLargeFilesInTheSameChunks) {
+  std::string lines;
+  for (int i = 0; lines.size() < 70000; ++i)
+    lines += std::string(static_cast<std::size_t>(i * 37 % 200), static_cast<char>('a' + i % 26)) + "\n";
+  const std::vector<std::pair<const char *, std::string>> cases = {
+      {"short and long lines", lines},
+      {"no line feed at all", std::string(9000, 'x')},
+      {"a block of 4096 then a line", std::string(4095, 'y') + "\nz\n"},
+      {"escapes across a block end", std::string(4090, 'e') + "<&>\"'<&>\"'\n" + std::string(100, '&')},
+      {"a NUL in a block's last chunk", std::string(4094, 'n') + std::string(1, '\0') + "after\nnext\n"},
+      {"a NUL at the start", std::string(1, '\0') + "hidden\nshown\n"},
+      {"a line feed at byte 79 and 80", std::string(79, 'f') + "\n" + std::string(78, 'g') + "\n\n"},
+      {"no line feed at the end", lines.substr(0, 5000)},
+  };
+  for (const auto &[what, file] : cases) {
+    put("/proc/cpuinfo", file);
+    EXPECT_EQ(run({"GET", "rc=1&index_link=CPU_Info"}).out, shell(listing(chunked(file)))) << what;
+  }
+}
+
 // Command pages, with stand-ins for the board's tools.
 TEST_F(Program, ListsCommandOutput) {
   const std::vector<std::pair<std::string, std::string>> cases = {

@@ -26,14 +26,14 @@ pairs to_pairs(varlist v) {
 
 // What fn writes to standard output, read back through a pipe.
 template <class F> std::string captured(F fn) {
-  std::fflush(stdout);
+  html_flush();
   int fds[2];
   EXPECT_EQ(::pipe(fds), 0);
   int saved = ::dup(1);
   ::dup2(fds[1], 1);
   ::close(fds[1]);
   fn();
-  std::fflush(stdout);
+  html_flush();
   ::dup2(saved, 1);
   ::close(saved);
   std::string out;
