@@ -193,6 +193,28 @@ TEST_F(Program, ListsCommandOutput) {
   EXPECT_EQ(get("/tmp/data.rc"), "<missing>") << "no scratch file is left in /tmp";
 }
 
+// The same answers with no PATH (lighttpd gives none) and with the whole
+// environment a web server passes on from its own.
+TEST_F(Program, AnswersAlikeWhateverTheServersEnvironment) {
+  const std::vector<std::string> server = {
+      "PATH=/usr/local/bin:/usr/bin:/bin", "HOME=/root", "SHELL=/bin/sh", "IFS=:", "ENV=/nonexistent",
+      "LANG=tr_TR.UTF-8", "LC_ALL=tr_TR.UTF-8", "TZ=UTC", "GATEWAY_INTERFACE=CGI/1.1",
+      "SERVER_SOFTWARE=busybox httpd/1.35.0", "SERVER_PROTOCOL=HTTP/1.1", "REMOTE_ADDR=127.0.0.1",
+      "HTTP_HOST=board", "HTTP_USER_AGENT=Mozilla/5.0", "SCRIPT_NAME=/cgi-bin/northbeam"};
+  const char *const queries[] = {"rc=1&index_link=Hardware&index_link=Net+Statistics&index_link=CPU_Info",
+                                 "rc=1&index_link=Wan+Lan+Setting&index_link=Route+Table", "rc=3&x=1"};
+  for (const char *q : queries) {
+    std::string bare = run({"GET", q}).out;
+    EXPECT_NE(bare.find("</BODY></HTML>"), std::string::npos) << q;
+    EXPECT_EQ(run({"GET", q, server}).out, bare) << q;
+  }
+  // /etc/Configure gets none of the server's environment.
+  put("/etc/Configure", "#!/bin/sh\ntr '\\0' ' ' < /proc/$$/environ > '" + board("/tmp/env") + "'\n", 0755);
+  EXPECT_EQ(run({"GET", "rc=2&DNS1=9.9.9.9", server}).out, wait_page);
+  EXPECT_EQ(get("/tmp/config.out"), "DNS1=\"9.9.9.9\"\n");
+  EXPECT_EQ(get("/tmp/env"), "");
+}
+
 TEST_F(Program, ConcurrentCommandPagesKeepTheirOwnOutput) {
   put("/sbin/ifconfig", "#!/bin/sh\necho IFCONFIG-1\necho IFCONFIG-2\n", 0755);
   put("/sbin/route", "#!/bin/sh\necho ROUTE-1\necho ROUTE-2\n", 0755);
