@@ -14,6 +14,15 @@ bool is_space(char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
+// The length of the token at p, up to its "&" or the end; a loop rather
+// than strcspn, for the same reason as text_is.
+std::size_t token_length(const char *p) {
+  std::size_t n = 0;
+  while (p[n] != '\0' && p[n] != '&')
+    ++n;
+  return n;
+}
+
 // A heap copy of the len bytes at s, or null when memory is exhausted.
 char *copy_of(const char *s, std::size_t len) {
   auto *p = static_cast<char *>(std::malloc(len + 1));
@@ -87,9 +96,9 @@ int getRequestMethod() {
   const char *m = std::getenv("REQUEST_METHOD");
   if (m == nullptr)
     return -1;
-  if (std::strcmp(m, "GET") == 0 || std::strcmp(m, "HEAD") == 0)
+  if (text_is(m, "GET") || text_is(m, "HEAD"))
     return 0;
-  if (std::strcmp(m, "POST") == 0)
+  if (text_is(m, "POST"))
     return 1;
   return -1;
 }
@@ -127,7 +136,7 @@ varlist parse_vars(char *text) {
   // Count the non-empty tokens first, so the list is sized once.
   std::size_t n = 0;
   for (const char *p = text; *p != '\0';) {
-    std::size_t len = std::strcspn(p, "&");
+    std::size_t len = token_length(p);
     n += len != 0;
     p += len;
     p += *p == '&';
@@ -138,11 +147,12 @@ varlist parse_vars(char *text) {
     return nullptr;
   std::size_t k = 0;
   for (const char *p = text; *p != '\0';) {
-    std::size_t len = std::strcspn(p, "&");
+    std::size_t len = token_length(p);
     if (len != 0) {
-      const char *eq = static_cast<const char *>(std::memchr(p, '=', len));
-      std::size_t name_len = eq != nullptr ? static_cast<std::size_t>(eq - p) : len;
-      const char *value = eq != nullptr ? eq + 1 : p + len;
+      std::size_t name_len = 0;
+      while (name_len < len && p[name_len] != '=')
+        ++name_len;
+      const char *value = name_len < len ? p + name_len + 1 : p + len;
       list[2 * k] = decoded_copy(p, name_len);
       list[2 * k + 1] = decoded_copy(value, static_cast<std::size_t>(p + len - value));
       if (list[2 * k] == nullptr || list[2 * k + 1] == nullptr) {

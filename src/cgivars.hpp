@@ -4,10 +4,21 @@
 #define NORTHBEAM_CGIVARS_HPP
 
 #include <cstddef>
+#include <string_view>
 
 // A variable list: one heap array name0, value0, name1, value1, ...,
 // closed by a null pointer in a name slot. Values are never null.
 using varlist = char **;
+
+// True when the NUL-terminated s is exactly t. Written out rather than
+// strcmp: each C library function a request calls costs a symbol lookup on
+// its first call, more than these short comparisons take.
+constexpr bool text_is(const char *s, std::string_view t) {
+  for (char c : t)
+    if (*s++ != c)
+      return false;
+  return *s == '\0';
+}
 
 // The largest POST body accepted; the board's forms send a few hundred bytes.
 inline constexpr long POST_MAX = 65536;

@@ -1,6 +1,8 @@
 // Page selectors and the settings table and file.
 #include "funlib.hpp"
 
+#include "cgivars.hpp"
+
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -123,20 +125,20 @@ struct line_reader {
 
 int cgi_name_parse(const char *str) {
   for (std::size_t i = 0; i < cgi_name_str.size(); ++i)
-    if (cgi_name_str[i] == str)
+    if (text_is(str, cgi_name_str[i]))
       return static_cast<int>(i);
   return -1;
 }
 
 int index_link_parse(const char *str) {
   for (std::size_t i = 0; i < index_link_value_str.size(); ++i)
-    if (index_link_value_str[i] == str)
+    if (text_is(str, index_link_value_str[i]))
       return static_cast<int>(i);
   return -1;
 }
 
 int get_rc(const char *name, const char *value) {
-  if (std::strcmp(name, "rc") != 0)
+  if (!text_is(name, "rc"))
     return -1;
   const char *s = value;
   while (is_space(*s))

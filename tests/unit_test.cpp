@@ -300,3 +300,13 @@ TEST(Request, JudgesCrossSiteSaves) {
 }
 
 } // namespace
+
+TEST(Text, IsExactlyTheWholeText) {
+  const std::vector<std::tuple<const char *, std::string_view, bool>> cases = {
+      {"GET", "GET", true},  {"GETS", "GET", false}, {"GE", "GET", false}, {"", "", true},
+      {"x", "", false},      {"", "x", false},       {"get", "GET", false},
+  };
+  for (const auto &[s, t, want] : cases)
+    EXPECT_EQ(text_is(s, t), want) << s << " vs " << t;
+  static_assert(text_is("rc", "rc") && !text_is("rc1", "rc"));
+}
