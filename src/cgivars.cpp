@@ -43,22 +43,28 @@ char *decoded_copy(const char *s, std::size_t len) {
 
 } // namespace
 
-long content_length(const char *s) {
+bool read_decimal(const char *s, long long limit, long long *value) {
   while (is_space(*s))
     ++s;
   bool negative = false;
   if (*s == '+' || *s == '-')
     negative = *s++ == '-';
-  long n = 0;
+  long long n = 0;
   const char *digits = s;
   for (; *s >= '0' && *s <= '9'; ++s) {
     n = n * 10 + (*s - '0');
-    if (n > POST_MAX)
-      return -1;
+    if (n > limit)
+      return false; // stop before it could wrap
   }
-  if (s == digits || negative || n == 0)
+  *value = negative ? -n : n;
+  return s != digits;
+}
+
+long content_length(const char *s) {
+  long long n = 0;
+  if (!read_decimal(s, POST_MAX, &n) || n <= 0)
     return -1;
-  return n;
+  return static_cast<long>(n);
 }
 
 namespace {

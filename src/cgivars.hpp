@@ -34,6 +34,11 @@ varlist getGETvars();
 // or the body is shorter.
 varlist getPOSTvars();
 
+// Reads s as a decimal number: leading white space and a sign accepted,
+// trailing text ignored. False for no digits, or a magnitude over limit
+// (read no further, so it never wraps).
+bool read_decimal(const char *s, long long limit, long long *value);
+
 // CONTENT_LENGTH as 1..POST_MAX, or -1 for anything else: no digits, a
 // sign that makes it negative, or a number too large (never wrapped).
 long content_length(const char *s);

@@ -3,6 +3,8 @@
 
 #include "cgivars.hpp"
 
+#include "cgivars.hpp"
+
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -43,10 +45,6 @@ public:
 private:
   int fd_;
 };
-
-bool is_space(char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
 
 // A shell variable name: a letter or "_", then letters, digits or "_".
 bool is_identifier(const char *s) {
@@ -140,21 +138,9 @@ int index_link_parse(const char *str) {
 int get_rc(const char *name, const char *value) {
   if (!text_is(name, "rc"))
     return -1;
-  const char *s = value;
-  while (is_space(*s))
-    ++s;
-  bool negative = false;
-  if (*s == '+' || *s == '-')
-    negative = *s++ == '-';
   long long n = 0;
-  for (; *s >= '0' && *s <= '9'; ++s) {
-    n = n * 10 + (*s - '0');
-    if (n > static_cast<long long>(INT_MAX) + 1)
-      return 0; // outside int: neither a page nor a save request
-  }
-  if (negative)
-    n = -n;
-  if (n > INT_MAX || n < INT_MIN)
+  // Outside int it is neither a page nor a save request.
+  if (!read_decimal(value, static_cast<long long>(INT_MAX) + 1, &n) || n > INT_MAX)
     return 0;
   return static_cast<int>(n);
 }
