@@ -3,8 +3,6 @@
 
 #include "cgivars.hpp"
 
-#include "cgivars.hpp"
-
 #include <cerrno>
 #include <climits>
 #include <cstdio>
