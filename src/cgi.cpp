@@ -76,7 +76,11 @@ void save_request(varlist vars) {
 } // namespace
 
 // Command-line arguments are ignored: some servers pass a query as them.
-int main() {
+int main(int /*argc*/, char ** /*argv*/, char **envp) {
+  cgi_environ = envp;
+  // The page gathers in the program's own buffer, which goes out whole:
+  // a second buffer in the C library would only cost its set-up.
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
   // A browser that leaves mid-page fails the writes; the request still ends
   // normally, with its settings saved and status 0.
   std::signal(SIGPIPE, SIG_IGN);

@@ -1,11 +1,14 @@
 // Request decoding for the board's web interface.
 #include "cgivars.hpp"
 
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 #include <strings.h>
+#include <unistd.h>
 
 namespace {
 
@@ -23,9 +26,64 @@ std::size_t token_length(const char *p) {
   return n;
 }
 
-// A heap copy of the len bytes at s, or null when memory is exhausted.
+// A request's variables come from this block while it has room, so the few
+// pairs of a board form cost no heap set-up; larger input goes to the heap.
+// Under AddressSanitizer everything goes to the heap, where it is checked.
+#if defined(__SANITIZE_ADDRESS__)
+#define NB_HEAP_ONLY 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define NB_HEAP_ONLY 1
+#endif
+#endif
+#ifdef NB_HEAP_ONLY
+constexpr std::size_t arena_size = 0;
+#else
+constexpr std::size_t arena_size = 8192;
+#endif
+alignas(char *) char arena[arena_size + 1];
+std::size_t arena_used = 0;
+std::size_t arena_live = 0; // allocations not yet freed; at 0 it starts over
+
+// Room for n bytes, aligned for pointers, or null when memory is exhausted.
+void *var_alloc(std::size_t n) {
+  constexpr std::size_t align = alignof(char *);
+  std::size_t need = n <= arena_size ? (n + align - 1) / align * align : n;
+  if (need <= arena_size - arena_used) {
+    void *p = arena + arena_used;
+    arena_used += need;
+    ++arena_live;
+    return p;
+  }
+  return std::malloc(n);
+}
+
+// Releases what var_alloc gave (null is ignored).
+void var_free(void *p) {
+  auto at = reinterpret_cast<std::uintptr_t>(p), start = reinterpret_cast<std::uintptr_t>(arena);
+  if (at < start || at >= start + arena_size)
+    std::free(p);
+  else if (--arena_live == 0)
+    arena_used = 0;
+}
+
+// Reads exactly len bytes of fd into buf; false when it ends sooner.
+bool read_whole(int fd, char *buf, std::size_t len) {
+  while (len > 0) {
+    ssize_t got = ::read(fd, buf, len);
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got <= 0)
+      return false;
+    buf += got;
+    len -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+// A copy of the len bytes at s, or null when memory is exhausted.
 char *copy_of(const char *s, std::size_t len) {
-  auto *p = static_cast<char *>(std::malloc(len + 1));
+  auto *p = static_cast<char *>(var_alloc(len + 1));
   if (p != nullptr) {
     std::memcpy(p, s, len);
     p[len] = '\0';
@@ -92,14 +150,29 @@ bool url_authority(const char *url, const char **start, std::size_t *len) {
 bool same_host(const char *url, const char *host) {
   const char *a = nullptr;
   std::size_t n = 0;
-  return url_authority(url, &a, &n) && std::strlen(host) == n &&
+  return url_authority(url, &a, &n) && text_length(host) == n &&
          strncasecmp(a, host, n) == 0;
 }
 
 } // namespace
 
+char **cgi_environ = nullptr;
+
+const char *cgi_getenv(const char *name) {
+  if (cgi_environ == nullptr)
+    return std::getenv(name);
+  for (char **e = cgi_environ; *e != nullptr; ++e) {
+    const char *s = *e, *n = name;
+    while (*n != '\0' && *s == *n)
+      ++s, ++n;
+    if (*n == '\0' && *s == '=')
+      return s + 1;
+  }
+  return nullptr;
+}
+
 int getRequestMethod() {
-  const char *m = std::getenv("REQUEST_METHOD");
+  const char *m = cgi_getenv("REQUEST_METHOD");
   if (m == nullptr)
     return -1;
   if (text_is(m, "GET") || text_is(m, "HEAD"))
@@ -148,9 +221,10 @@ varlist parse_vars(char *text) {
     p += *p == '&';
   }
 
-  auto *list = static_cast<varlist>(std::calloc(2 * n + 1, sizeof(char *)));
+  auto *list = static_cast<varlist>(var_alloc((2 * n + 1) * sizeof(char *)));
   if (list == nullptr)
     return nullptr;
+  list[2 * n] = nullptr;
   std::size_t k = 0;
   for (const char *p = text; *p != '\0';) {
     std::size_t len = token_length(p);
@@ -163,8 +237,8 @@ varlist parse_vars(char *text) {
       list[2 * k + 1] = decoded_copy(value, static_cast<std::size_t>(p + len - value));
       if (list[2 * k] == nullptr || list[2 * k + 1] == nullptr) {
         // Out of memory: end the list at the last whole pair.
-        std::free(list[2 * k]);
-        std::free(list[2 * k + 1]);
+        var_free(list[2 * k]);
+        var_free(list[2 * k + 1]);
         list[2 * k + 1] = nullptr;
         list[2 * k] = nullptr;
         return list;
@@ -178,31 +252,31 @@ varlist parse_vars(char *text) {
 }
 
 varlist getGETvars() {
-  const char *qs = std::getenv("QUERY_STRING");
-  char *copy = copy_of(qs != nullptr ? qs : "", qs != nullptr ? std::strlen(qs) : 0);
+  const char *qs = cgi_getenv("QUERY_STRING");
+  char *copy = copy_of(qs != nullptr ? qs : "", qs != nullptr ? text_length(qs) : 0);
   if (copy == nullptr)
     return nullptr;
   varlist list = parse_vars(copy);
-  std::free(copy);
+  var_free(copy);
   return list;
 }
 
 varlist getPOSTvars() {
-  const char *cl = std::getenv("CONTENT_LENGTH");
+  const char *cl = cgi_getenv("CONTENT_LENGTH");
   long n = cl != nullptr ? content_length(cl) : -1;
   if (n < 0)
     std::exit(1);
   auto len = static_cast<std::size_t>(n);
-  auto *body = static_cast<char *>(std::malloc(len + 1));
+  auto *body = static_cast<char *>(var_alloc(len + 1));
   if (body == nullptr)
     std::exit(1);
-  if (std::fread(body, 1, len, stdin) != len) {
-    std::free(body);
+  if (!read_whole(STDIN_FILENO, body, len)) {
+    var_free(body);
     std::exit(1);
   }
   body[len] = '\0';
   varlist list = parse_vars(body);
-  std::free(body);
+  var_free(body);
   return list;
 }
 
@@ -211,18 +285,18 @@ int cleanUp(int /*form_method*/, varlist getvars, varlist postvars) {
     if (list == nullptr)
       continue;
     for (char **p = list; *p != nullptr; ++p)
-      std::free(*p);
-    std::free(list);
+      var_free(*p);
+    var_free(list);
   }
   return 0;
 }
 
 bool is_cross_site() {
-  if (const char *site = std::getenv("HTTP_SEC_FETCH_SITE"))
-    return std::strcmp(site, "same-origin") != 0 && std::strcmp(site, "none") != 0;
-  const char *host = std::getenv("HTTP_HOST");
-  if (const char *origin = std::getenv("HTTP_ORIGIN"))
-    return std::strcmp(origin, "null") == 0 || (host != nullptr && !same_host(origin, host));
-  const char *referer = std::getenv("HTTP_REFERER");
+  if (const char *site = cgi_getenv("HTTP_SEC_FETCH_SITE"))
+    return !text_is(site, "same-origin") && !text_is(site, "none");
+  const char *host = cgi_getenv("HTTP_HOST");
+  if (const char *origin = cgi_getenv("HTTP_ORIGIN"))
+    return text_is(origin, "null") || (host != nullptr && !same_host(origin, host));
+  const char *referer = cgi_getenv("HTTP_REFERER");
   return referer != nullptr && host != nullptr && !same_host(referer, host);
 }

@@ -25,25 +25,6 @@ std::array<_netconf, NETCONF_COUNT> netconf = {{
 
 namespace {
 
-// Closes a descriptor when it goes out of scope.
-class unique_fd {
-public:
-  explicit unique_fd(int fd) : fd_(fd) {}
-  unique_fd(const unique_fd &) = delete;
-  unique_fd &operator=(const unique_fd &) = delete;
-  ~unique_fd() { reset(); }
-  int get() const { return fd_; }
-  // Closes now, reporting whether the close (and so the write) succeeded.
-  bool reset() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd < 0 || ::close(fd) == 0;
-  }
-
-private:
-  int fd_;
-};
-
 // A shell variable name: a letter or "_", then letters, digits or "_".
 bool is_identifier(const char *s) {
   auto alpha = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; };
@@ -68,7 +49,7 @@ bool is_safe_value(const char *s) {
 
 // Appends len bytes of each part to netdata when they fit whole.
 bool append_whole(char *netdata, std::initializer_list<std::string_view> parts) {
-  std::size_t used = std::strlen(netdata), add = 0;
+  std::size_t used = text_length(netdata), add = 0;
   for (auto p : parts)
     add += p.size();
   if (add > NETDATA_SIZE - 1 - used)
@@ -119,6 +100,12 @@ struct line_reader {
 
 } // namespace
 
+bool unique_fd::reset() {
+  int fd = fd_;
+  fd_ = -1;
+  return fd < 0 || ::close(fd) == 0;
+}
+
 int cgi_name_parse(const char *str) {
   for (std::size_t i = 0; i < cgi_name_str.size(); ++i)
     if (text_is(str, cgi_name_str[i]))
@@ -144,11 +131,11 @@ int get_rc(const char *name, const char *value) {
 }
 
 void insert_netdata(const char *str1, const char *str2) {
-  std::size_t len = std::strlen(str2);
+  std::size_t len = text_length(str2);
   if (len > NETCONF_VALUE_MAX)
     return;
   for (auto &rec : netconf)
-    if (std::strcmp(rec.name, str1) == 0) {
+    if (same_text(rec.name, str1)) {
       std::memcpy(rec.value, str2, len + 1);
       return;
     }
@@ -188,12 +175,13 @@ void write_netdata(const char *str) {
   // A fresh file beside the old one, renamed over it: readers and
   // /etc/Configure see the old text or the new, and a link planted at the
   // settings path is replaced, never written through.
-  char tmp[sizeof PATH_SETTINGS + 8];
-  std::snprintf(tmp, sizeof tmp, "%s.XXXXXX", PATH_SETTINGS);
+  char tmp[sizeof PATH_SETTINGS + 7];
+  std::memcpy(tmp, PATH_SETTINGS, sizeof PATH_SETTINGS - 1);
+  std::memcpy(tmp + sizeof PATH_SETTINGS - 1, ".XXXXXX", 8);
   unique_fd fd(::mkstemp(tmp));
   if (fd.get() < 0)
     return;
-  std::size_t left = std::strlen(str);
+  std::size_t left = text_length(str);
   bool ok = true;
   while (ok && left > 0) {
     ssize_t n = ::write(fd.get(), str, left);
@@ -212,9 +200,8 @@ void write_netdata(const char *str) {
 }
 
 bool netdata_append(char *netdata, const char *name, const char *value) {
-  if (std::strcmp(name, "WAN_STATICIP") == 0)
-    return append_whole(netdata, {std::strcmp(value, "Static IP Address") == 0 ? "WAN_STATICIP=y\n"
-                                                                                : "WAN_STATICIP=n\n"});
+  if (text_is(name, "WAN_STATICIP"))
+    return append_whole(netdata, {text_is(value, "Static IP Address") ? "WAN_STATICIP=y\n" : "WAN_STATICIP=n\n"});
   if (!is_identifier(name) || !is_safe_value(value))
     return false;
   return append_whole(netdata, {name, "=\"", value, "\"\n"});

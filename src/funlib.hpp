@@ -79,6 +79,21 @@ int index_link_parse(const char *str);
 // a number outside int).
 int get_rc(const char *name, const char *value);
 
+// Closes a descriptor when it goes out of scope.
+class unique_fd {
+public:
+  explicit unique_fd(int fd) : fd_(fd) {}
+  unique_fd(const unique_fd &) = delete;
+  unique_fd &operator=(const unique_fd &) = delete;
+  ~unique_fd() { reset(); }
+  int get() const { return fd_; }
+  // Closes now, reporting whether the close (and so the write) succeeded.
+  bool reset();
+
+private:
+  int fd_;
+};
+
 // One setting: a fixed name and its current value.
 struct _netconf {
   char name[16];

@@ -50,8 +50,8 @@ void html_table_hardware();
 
 // Lists the file at proc_name in a framed page; nothing when it can't open.
 void html_table_procinfo(const char *proc_name);
-// Lists what an open stream holds, in 79-byte chunks, in a framed page.
-void html_table_list(std::FILE *f);
+// Lists what the descriptor fd holds, in 79-byte chunks, in a framed page.
+void html_table_list(int fd);
 // Lists the output of the board's ifconfig.
 void html_table_netstat();
 // Lists the output of the board's route.

@@ -180,6 +180,14 @@ TEST_F(Program, ListsCommandOutput) {
       {"#!/bin/sh\nprintf 'lo  <UP>\\n  RX & TX\\n'\n", shell(listing("        lo  &lt;UP&gt;\n          RX &amp; TX\n"))},
       {"#!/bin/sh\n", shell(listing(""))},
       {"#!/bin/sh\necho partial\necho oops >&2\nexit 3\n", shell(listing("        partial\n"))},
+      // Output that comes in pieces is cut as if it had come at once.
+      {"#!/bin/sh\nprintf 'ab'; sleep 0.1; printf 'cd\\n'; sleep 0.1; printf '%0100d\\n' 0\n",
+       shell(listing("        abcd\n        " + std::string(79, '0') + "        " + std::string(21, '0') + "\n"))},
+      // Started directly, as a shell would start it: its own path as $0,
+      // the request's environment, and SIGPIPE not ignored.
+      {"#!/bin/sh\necho \"$0 $QUERY_STRING\"\nm=$(sed -n 's/^SigIgn:[[:space:]]*//p' /proc/$$/status)\n"
+       "echo \"pipe $(( 0x$m >> 12 & 1 ))\"\n",
+       shell(listing(chunked(board("/sbin/ifconfig") + " rc=1&index_link=Net+Statistics\npipe 0\n")))},
   };
   for (const auto &[script, out] : cases) {
     put("/sbin/ifconfig", script, 0755);

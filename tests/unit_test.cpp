@@ -122,6 +122,55 @@ TEST(Parser, ReadsQueryStringFromTheEnvironment) {
   EXPECT_EQ(cleanUp(0, nullptr, nullptr), 0);
 }
 
+// Lists small and large, two alive at once as a POST's are, and freed in
+// either order: a request's few pairs and a flood of them give the same.
+TEST(Parser, ListsOfEverySizeLiveSideBySide) {
+  auto query = [](int n, char tag) {
+    std::string q;
+    for (int i = 0; i < n; ++i)
+      q += (i != 0 ? "&" : "") + std::string(1, tag) + std::to_string(i) + "=v%41" + std::to_string(i);
+    return q;
+  };
+  auto expected = [](int n, char tag) {
+    pairs p;
+    for (int i = 0; i < n; ++i)
+      p.emplace_back(std::string(1, tag) + std::to_string(i), "vA" + std::to_string(i));
+    return p;
+  };
+  const std::vector<std::pair<int, int>> sizes = {{1, 1}, {2, 300}, {300, 2}, {700, 700}, {3000, 5}, {5, 3000}};
+  for (int round = 0; round < 2; ++round)
+    for (const auto &[n, m] : sizes) {
+      std::string a = query(n, 'a'), b = query(m, 'b');
+      varlist first = parse_vars(a.data()), second = parse_vars(b.data());
+      ASSERT_NE(first, nullptr);
+      ASSERT_NE(second, nullptr);
+      pairs got_b;
+      for (char **p = second; *p != nullptr; p += 2)
+        got_b.emplace_back(p[0], p[1]);
+      EXPECT_EQ(to_pairs(first), expected(n, 'a')) << n << " beside " << m;
+      EXPECT_EQ(got_b, expected(m, 'b')) << m << " beside " << n;
+      cleanUp(0, nullptr, second);
+    }
+}
+
+// The environment main hands over is read as getenv would read it.
+TEST(Parser, ReadsTheEnvironmentMainWasGiven) {
+  char e0[] = "QUERY_STRINGX=no", e1[] = "QUERY=no", e2[] = "QUERY_STRING=rc=1&x=a=b", e3[] = "QUERY_STRING=second";
+  char e4[] = "REQUEST_METHOD=", e5[] = "=odd";
+  char *envp[] = {e0, e1, e5, e2, e3, e4, nullptr};
+  cgi_environ = envp;
+  EXPECT_STREQ(cgi_getenv("QUERY_STRING"), "rc=1&x=a=b") << "the first exact name";
+  EXPECT_EQ(to_pairs(getGETvars()), (pairs{{"rc", "1"}, {"x", "a=b"}}));
+  EXPECT_STREQ(cgi_getenv("REQUEST_METHOD"), "");
+  EXPECT_EQ(getRequestMethod(), -1);
+  EXPECT_EQ(cgi_getenv("QUERY_STRIN"), nullptr);
+  EXPECT_EQ(cgi_getenv("CONTENT_LENGTH"), nullptr);
+  char *none[] = {nullptr};
+  cgi_environ = none;
+  EXPECT_EQ(to_pairs(getGETvars()), pairs{});
+  cgi_environ = nullptr;
+}
+
 TEST(Parser, ClassifiesMethods) {
   const std::vector<std::pair<const char *, int>> cases = {
       {"GET", 0}, {"HEAD", 0}, {"POST", 1}, {"get", -1}, {"PUT", -1}, {"", -1}, {"GET ", -1}, {nullptr, -1},
