@@ -3,15 +3,20 @@
    against this. Built once per answer with:
      -DANSWER_H="file"   a header from xxd -i holding `answer` and `answer_len`
      -DLISTED='"a","b"'  files to read through once first (listing pages)
-     -DCOMMANDS='"c"'    commands to run through /bin/sh and drain first
+     -DCOMMANDS='"c"'    commands to run and drain first, started as the
+                         program starts them: directly, through a pipe
      -DCONFIGURE="path"  a program to become while a child answers (saves) */
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include ANSWER_H
 
-int main(void) {
+int main(int argc, char **argv, char **envp) {
+  (void)argc;
+  (void)argv;
+  (void)envp;
   char buf[4096];
 #ifdef LISTED
   const char *const listed[] = {LISTED};
@@ -27,12 +32,22 @@ int main(void) {
 #ifdef COMMANDS
   const char *const commands[] = {COMMANDS};
   for (size_t i = 0; i < sizeof commands / sizeof commands[0]; ++i) {
-    FILE *p = popen(commands[i], "r");
-    if (p != NULL) {
-      while (fread(buf, 1, sizeof buf, p) > 0) {
-      }
-      pclose(p);
+    int fds[2];
+    if (pipe(fds) != 0)
+      continue;
+    pid_t pid = fork();
+    if (pid == 0) {
+      char *const args[] = {(char *)commands[i], NULL};
+      dup2(fds[1], 1);
+      execve(commands[i], args, envp);
+      _exit(127);
     }
+    close(fds[1]);
+    while (read(fds[0], buf, sizeof buf) > 0) {
+    }
+    close(fds[0]);
+    if (pid > 0)
+      waitpid(pid, NULL, 0);
   }
 #endif
 #ifdef CONFIGURE
