@@ -17,15 +17,6 @@ bool is_space(char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-// The length of the token at p, up to its "&" or the end; a loop rather
-// than strcspn, for the same reason as text_is.
-std::size_t token_length(const char *p) {
-  std::size_t n = 0;
-  while (p[n] != '\0' && p[n] != '&')
-    ++n;
-  return n;
-}
-
 // A request's variables come from this block while it has room, so the few
 // pairs of a board form cost no heap set-up; larger input goes to the heap.
 // Under AddressSanitizer everything goes to the heap, where it is checked.
@@ -91,11 +82,31 @@ char *copy_of(const char *s, std::size_t len) {
   return p;
 }
 
-// A decoded heap copy of one name or value.
+// Percent-decodes the len bytes at src into dst (which may be src itself:
+// it never writes ahead of what it has read) and returns the decoded
+// length. A "%" needs two bytes after it; a decoded NUL ends the text.
+std::size_t decode(char *dst, const char *src, std::size_t len) {
+  std::size_t r = 0, w = 0;
+  while (r < len) {
+    char c = src[r];
+    if (c == '%' && len - r > 2) {
+      c = hex2char(src + r + 1);
+      if (c == '\0')
+        return w;
+      r += 3;
+    } else {
+      ++r;
+    }
+    dst[w++] = c;
+  }
+  return w;
+}
+
+// A decoded copy of one name or value, or null when memory is exhausted.
 char *decoded_copy(const char *s, std::size_t len) {
-  char *p = copy_of(s, len);
+  auto *p = static_cast<char *>(var_alloc(len + 1));
   if (p != nullptr)
-    unescape_url(p);
+    p[decode(p, s, len)] = '\0';
   return p;
 }
 
@@ -182,22 +193,7 @@ int getRequestMethod() {
   return -1;
 }
 
-void unescape_url(char *url) {
-  std::size_t r = 0, w = 0;
-  while (url[r] != '\0') {
-    // A "%" needs two characters after it; a cut-off escape stays as text.
-    if (url[r] == '%' && url[r + 1] != '\0' && url[r + 2] != '\0') {
-      url[w] = hex2char(url + r + 1);
-      if (url[w] == '\0')
-        return; // a decoded NUL ends the string
-      r += 3;
-    } else {
-      url[w] = url[r++];
-    }
-    ++w;
-  }
-  url[w] = '\0';
-}
+void unescape_url(char *url) { url[decode(url, url, text_length(url))] = '\0'; }
 
 char hex2char(const char *hex) {
   auto digit = [](char ch) {
@@ -208,46 +204,50 @@ char hex2char(const char *hex) {
 }
 
 varlist parse_vars(char *text) {
-  for (char *p = text; *p != '\0'; ++p)
+  // "+" becomes a space before anything is split or decoded, so "%2B"
+  // still gives a plus. The same pass bounds the number of pairs by the
+  // "&"s; only a long query has them counted exactly (empty tokens make no
+  // pair), so that a flood of "&" cannot claim memory out of all proportion.
+  std::size_t n = 1;
+  for (char *p = text; *p != '\0'; ++p) {
     if (*p == '+')
       *p = ' ';
-
-  // Count the non-empty tokens first, so the list is sized once.
-  std::size_t n = 0;
-  for (const char *p = text; *p != '\0';) {
-    std::size_t len = token_length(p);
-    n += len != 0;
-    p += len;
-    p += *p == '&';
+    n += *p == '&';
   }
-
+  if (n > 64) {
+    n = 0;
+    for (const char *p = text; *p != '\0'; ++p)
+      n += *p != '&' && (p == text || p[-1] == '&');
+  }
   auto *list = static_cast<varlist>(var_alloc((2 * n + 1) * sizeof(char *)));
   if (list == nullptr)
     return nullptr;
-  list[2 * n] = nullptr;
   std::size_t k = 0;
   for (const char *p = text; *p != '\0';) {
-    std::size_t len = token_length(p);
-    if (len != 0) {
-      std::size_t name_len = 0;
-      while (name_len < len && p[name_len] != '=')
-        ++name_len;
-      const char *value = name_len < len ? p + name_len + 1 : p + len;
-      list[2 * k] = decoded_copy(p, name_len);
-      list[2 * k + 1] = decoded_copy(value, static_cast<std::size_t>(p + len - value));
-      if (list[2 * k] == nullptr || list[2 * k + 1] == nullptr) {
-        // Out of memory: end the list at the last whole pair.
-        var_free(list[2 * k]);
-        var_free(list[2 * k + 1]);
-        list[2 * k + 1] = nullptr;
-        list[2 * k] = nullptr;
-        return list;
-      }
-      ++k;
+    if (*p == '&') {
+      ++p;
+      continue;
     }
-    p += len;
-    p += *p == '&';
+    // The name runs to the first "=", the value from there to the "&".
+    const char *name = p;
+    while (*p != '\0' && *p != '&' && *p != '=')
+      ++p;
+    const char *name_end = p, *value = p + (*p == '=');
+    for (p = value; *p != '\0' && *p != '&';)
+      ++p;
+    list[2 * k] = decoded_copy(name, static_cast<std::size_t>(name_end - name));
+    list[2 * k + 1] = decoded_copy(value, static_cast<std::size_t>(p - value));
+    if (list[2 * k] == nullptr || list[2 * k + 1] == nullptr) {
+      // Out of memory: end the list at the last whole pair.
+      var_free(list[2 * k]);
+      var_free(list[2 * k + 1]);
+      list[2 * k + 1] = nullptr;
+      list[2 * k] = nullptr;
+      return list;
+    }
+    ++k;
   }
+  list[2 * k] = nullptr;
   return list;
 }
 

@@ -3,9 +3,11 @@
 
 #include "cgivars.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
@@ -69,22 +71,29 @@ struct line_reader {
   std::size_t name_len = 0, value_len = 0;
   bool seen_eq = false, too_long = false;
 
-  void feed(char c) {
-    if (c == '\0') {
-      too_long = true; // a NUL would cut the name short: no such setting
-    } else if (!seen_eq) {
-      if (c == '=')
-        seen_eq = true;
-      else if (name_len + 1 < sizeof name)
-        name[name_len++] = c;
-      else
-        too_long = true;
-    } else if (c != '"') {
-      if (value_len + 1 < sizeof value)
-        value[value_len++] = c;
-      else
-        too_long = true;
+  // Takes the bytes [p, end) of the line, which hold no line feed.
+  void feed(const char *p, const char *end) {
+    if (!seen_eq) {
+      const char *eq = std::find(p, end, '=');
+      for (; p != eq; ++p)
+        keep(name, name_len, *p);
+      if (eq == end)
+        return;
+      seen_eq = true;
+      ++p;
     }
+    for (; p != end; ++p)
+      if (*p != '"')
+        keep(value, value_len, *p);
+  }
+
+  // Adds c to a part; a NUL (which would cut the text short) or a part
+  // that outgrows its record marks the line as no setting.
+  template <std::size_t N> void keep(char (&part)[N], std::size_t &len, char c) {
+    if (c == '\0' || len + 1 >= N)
+      too_long = true;
+    else
+      part[len++] = c;
   }
 
   // Ends the line: a line without "=" or with an oversized part is ignored.
@@ -97,6 +106,39 @@ struct line_reader {
     *this = line_reader{};
   }
 };
+
+// The settings path, a "." and six letters: a new file beside the old one.
+using fresh_name = char[sizeof PATH_SETTINGS + 7];
+
+// Creates a file under a fresh name that did not exist; a name that anyone
+// else holds, a link among them, is passed over for another. The letters
+// mix the process id and the stack's randomised address, so concurrent
+// saves and names planted in /tmp seldom meet. (The C library's mkstemp
+// does the same, but brings a quarter megabyte more of the library into
+// the process; the clock would bring an eighth.)
+int create_fresh(fresh_name &name) {
+  constexpr char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_";
+  static_assert(sizeof letters - 1 == 64);
+  std::uint64_t mix = (static_cast<std::uint64_t>(::getpid()) << 40) ^
+                      static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&name));
+  std::memcpy(name, PATH_SETTINGS, sizeof PATH_SETTINGS - 1);
+  char *tail = name + sizeof PATH_SETTINGS - 1;
+  tail[0] = '.';
+  tail[7] = '\0';
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    // One step of splitmix64: every bit of mix reaches every letter.
+    mix += 0x9E3779B97F4A7C15u;
+    std::uint64_t z = (mix ^ (mix >> 30)) * 0xBF58476D1CE4E5B9u;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+    z ^= z >> 31;
+    for (int i = 0; i < 6; ++i)
+      tail[1 + i] = letters[(z >> (6 * i)) & 63];
+    int fd = ::open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0 || errno != EEXIST)
+      return fd;
+  }
+  return -1;
+}
 
 } // namespace
 
@@ -157,14 +199,15 @@ void read_netdata() {
       continue;
     if (got <= 0)
       break;
-    for (ssize_t i = 0; i < got; ++i) {
-      if (buf[i] == '\n') {
+    for (const char *p = buf, *end = buf + got; p != end;) {
+      const char *nl = std::find(p, end, '\n');
+      line.feed(p, nl);
+      pending = nl == end;
+      if (!pending) {
         line.finish();
-        pending = false;
-      } else {
-        line.feed(buf[i]);
-        pending = true;
+        ++nl;
       }
+      p = nl;
     }
   }
   if (pending)
@@ -175,10 +218,8 @@ void write_netdata(const char *str) {
   // A fresh file beside the old one, renamed over it: readers and
   // /etc/Configure see the old text or the new, and a link planted at the
   // settings path is replaced, never written through.
-  char tmp[sizeof PATH_SETTINGS + 7];
-  std::memcpy(tmp, PATH_SETTINGS, sizeof PATH_SETTINGS - 1);
-  std::memcpy(tmp + sizeof PATH_SETTINGS - 1, ".XXXXXX", 8);
-  unique_fd fd(::mkstemp(tmp));
+  fresh_name tmp;
+  unique_fd fd(create_fresh(tmp));
   if (fd.get() < 0)
     return;
   std::size_t left = text_length(str);

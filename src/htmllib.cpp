@@ -283,21 +283,25 @@ std::size_t copy_scan(char *to, const char *from) {
 #endif
 
 // Copies the plain chunks from in[pos] into the page, each with its indent,
-// while a whole chunk's bytes are at hand (pos + chunk_max <= have) and it
-// ends by stop; returns where it stopped. Copying and searching for the
-// line feed go together, a vector or word at a time, so a listing costs a
-// few instructions for each rather than a library call or two a line. The
-// text must have scan_size bytes of slack after have.
-std::size_t put_plain_chunks(const char *in, std::size_t pos, std::size_t stop, std::size_t have) {
+// as long as a chunk's 79 bytes all lie before stop (so it is whole and
+// needs no escaping), or with ends_there, where the text ends at stop with
+// nothing to escape, to its end; returns where it stopped. Copying and
+// searching for the line feed go together, a vector or word at a time, so
+// a listing costs a few instructions for each rather than a library call
+// or two a line. The text must have chunk_max + scan_size bytes of slack.
+template <bool ends_there> std::size_t put_plain_chunks(const char *in, std::size_t pos, std::size_t stop) {
+  constexpr std::size_t reach = ends_there ? 1 : chunk_max;
+  if (stop < pos + reach)
+    return pos;
   constexpr std::size_t most = chunk_indent.size() + chunk_max + scan_size;
-  char *out = page_buf + page_used;
-  while (pos + chunk_max <= have) {
-    if (static_cast<std::size_t>(page_buf + page_size - out) < most) {
+  const char *from = in + pos, *last = in + (stop - reach);
+  char *out = page_buf + page_used, *out_last = page_buf + page_size - most;
+  while (from <= last) {
+    if (out > out_last) {
       page_used = static_cast<std::size_t>(out - page_buf);
       html_flush();
       out = page_buf;
     }
-    const char *from = in + pos;
     std::memcpy(out, chunk_indent.data(), chunk_indent.size());
     std::size_t n = 0, at;
     do {
@@ -305,13 +309,13 @@ std::size_t put_plain_chunks(const char *in, std::size_t pos, std::size_t stop, 
       n += scan_size;
     } while (at == n && n < chunk_max);
     std::size_t len = std::min(at + 1, chunk_max);
-    if (pos + len > stop)
-      break; // it needs escaping: not taken
-    pos += len;
+    if constexpr (ends_there)
+      len = std::min(len, static_cast<std::size_t>(in + stop - from));
+    from += len;
     out += chunk_indent.size() + len;
   }
   page_used = static_cast<std::size_t>(out - page_buf);
-  return pos;
+  return static_cast<std::size_t>(from - in);
 }
 
 // Writes what fd holds chunk by chunk, each indented and escaped only after
@@ -320,28 +324,33 @@ std::size_t put_plain_chunks(const char *in, std::size_t pos, std::size_t stop, 
 // others (or one holding a NUL) go through html_escape.
 void list_chunks(int fd) {
   constexpr std::size_t block = 4096;
-  // What is left of a block is part of one chunk, shorter than chunk_max;
-  // zeros follow the text, as the copying of plain chunks may read a word on.
-  char in[chunk_max + block + 1 + scan_size];
+  // Before a read, what is left is part of one chunk, shorter than
+  // chunk_max; zeros follow the text, as copying a chunk may read on.
+  constexpr std::size_t slack = chunk_max + scan_size + 1;
+  char in[chunk_max + block + slack];
   std::size_t have = 0;
   for (bool eof = false; !eof;) {
     std::size_t got = read_some(fd, in + have, block);
     eof = got == 0;
     have += got;
-    std::memset(in + have, 0, 1 + scan_size);
+    std::memset(in + have, 0, slack);
     std::size_t pos = 0, plain_end = std::strcspn(in, escaped_bytes);
-    while ((pos = put_plain_chunks(in, pos, plain_end, have)) < have) {
-      // A chunk near the end of what has been read, or one to escape.
+    for (;;) {
+      pos = put_plain_chunks<false>(in, pos, plain_end);
+      if (eof && plain_end == have)
+        pos = put_plain_chunks<true>(in, pos, have);
+      if (pos == have || (!eof && plain_end == have))
+        break; // all written, or the rest waits for the next read
+      // A chunk with something to escape, or just before one.
       std::size_t limit = std::min(chunk_max, have - pos);
       const char *nl = std::find(in + pos, in + pos + limit, '\n');
       if (nl == in + pos + limit && limit < chunk_max && !eof)
         break; // the chunk goes on in the next read
       std::size_t len = nl != in + pos + limit ? static_cast<std::size_t>(nl - (in + pos)) + 1 : limit;
+      html_out(chunk_indent);
       if (pos + len <= plain_end) {
-        html_out(chunk_indent);
         html_out({in + pos, len});
       } else {
-        html_out(chunk_indent);
         char line[chunk_max + 1];
         std::memcpy(line, in + pos, len);
         line[len] = '\0';
