@@ -11,7 +11,7 @@
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(NB_SCAN_WORDS)
 #include <emmintrin.h>
 #endif
 
@@ -249,7 +249,7 @@ std::size_t read_some(int fd, char *buf, std::size_t room) {
   }
 }
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(NB_SCAN_WORDS)
 // Plain chunks are copied and searched for their line feed 16 bytes at a
 // time where the CPU has the vector instructions for it (every x86-64).
 constexpr std::size_t scan_size = 16;
