@@ -8,27 +8,9 @@
 #include <unistd.h>
 
 #include "htmllib.hpp"
+#include "listing_model.hpp"
 
 namespace {
-
-// The chunks as the model cuts them.
-std::string model(const std::string &file) {
-  std::string out;
-  for (std::size_t i = 0; i < file.size();) {
-    std::size_t nl = file.find('\n', i);
-    std::size_t len = std::min<std::size_t>(79, (nl == std::string::npos ? file.size() : nl + 1) - i);
-    out += "        ";
-    for (char c : file.substr(i, len)) {
-      if (c == '\0')
-        break;
-      const char *ref = c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : c == '"' ? "&quot;"
-                      : c == '\'' ? "&#39;" : nullptr;
-      out += ref != nullptr ? std::string(ref) : std::string(1, c);
-    }
-    i += len;
-  }
-  return out;
-}
 
 // Writes text to a fresh in-memory file and returns it, read from the start.
 int file_of(const std::string &text) {
@@ -66,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   }();
   static const std::size_t open_at = frame.find("<pre>") + 5;
   std::string file(reinterpret_cast<const char *>(data), size);
-  std::string want = frame.substr(0, open_at) + model(file) + frame.substr(open_at);
+  std::string want = frame.substr(0, open_at) + chunked(file) + frame.substr(open_at);
   if (listed(file) != want)
     std::abort();
   return 0;

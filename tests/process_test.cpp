@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "harness.hpp"
+#include "listing_model.hpp"
 
 namespace {
 
@@ -133,24 +134,6 @@ TEST_F(Program, ListsFilesInChunks) {
   }
 }
 
-// The listing as an 80-byte line buffer reads the file: chunks end after a
-// line feed or 79 bytes, each indented and escaped, a NUL ending its chunk.
-std::string chunked(const std::string &file) {
-  std::string out;
-  for (std::size_t i = 0; i < file.size();) {
-    std::size_t nl = file.find('\n', i);
-    std::size_t len = std::min<std::size_t>(79, (nl == std::string::npos ? file.size() : nl + 1) - i);
-    out += "        ";
-    for (char c : file.substr(i, len)) {
-      if (c == '\0')
-        break;
-      const char *ref = c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : c == '"' ? "&quot;" : c == '\'' ? "&#39;" : nullptr;
-      out += ref != nullptr ? std::string(ref) : std::string(1, c);
-    }
-    i += len;
-  }
-  return out;
-}
 
 // Files of every size around the program's read blocks, with lines long
 // and short, and bytes to escape or a NUL where a block ends.
