@@ -206,7 +206,7 @@ char hex2char(const char *hex) {
 varlist parse_vars(char *text) {
   // "+" becomes a space before anything is split or decoded, so "%2B"
   // still gives a plus. The same pass bounds the number of pairs by the
-  // "&"s; only a long query has them counted exactly (empty tokens make no
+  // "&"s; past a few dozen they are counted exactly (empty tokens make no
   // pair), so that a flood of "&" cannot claim memory out of all proportion.
   std::size_t n = 1;
   for (char *p = text; *p != '\0'; ++p) {
