@@ -148,6 +148,16 @@ bool unique_fd::reset() {
   return fd < 0 || ::close(fd) == 0;
 }
 
+std::size_t read_some(int fd, char *buf, std::size_t room) {
+  for (;;) {
+    ssize_t got = ::read(fd, buf, room);
+    if (got >= 0)
+      return static_cast<std::size_t>(got);
+    if (errno != EINTR)
+      return 0;
+  }
+}
+
 int cgi_name_parse(const char *str) {
   for (std::size_t i = 0; i < cgi_name_str.size(); ++i)
     if (text_is(str, cgi_name_str[i]))
@@ -193,12 +203,7 @@ void read_netdata() {
   line_reader line;
   char buf[512];
   bool pending = false;
-  for (;;) {
-    ssize_t got = ::read(fd.get(), buf, sizeof buf);
-    if (got < 0 && errno == EINTR)
-      continue;
-    if (got <= 0)
-      break;
+  for (std::size_t got; (got = read_some(fd.get(), buf, sizeof buf)) != 0;) {
     for (const char *p = buf, *end = buf + got; p != end;) {
       const char *nl = std::find(p, end, '\n');
       line.feed(p, nl);

@@ -94,6 +94,10 @@ private:
   int fd_;
 };
 
+// Reads up to room bytes of fd into buf, again when a signal cuts the read
+// short: the count read, or 0 at the end or on an error.
+std::size_t read_some(int fd, char *buf, std::size_t room);
+
 // One setting: a fixed name and its current value.
 struct _netconf {
   char name[16];

@@ -238,17 +238,6 @@ constexpr std::string_view chunk_indent = "        ";
 // The bytes html_escape changes; a NUL ends what it writes.
 constexpr char escaped_bytes[] = "&<>\"'";
 
-// Reads up to room bytes of fd into buf: 0 at its end or on an error.
-std::size_t read_some(int fd, char *buf, std::size_t room) {
-  for (;;) {
-    ssize_t got = ::read(fd, buf, room);
-    if (got >= 0)
-      return static_cast<std::size_t>(got);
-    if (errno != EINTR)
-      return 0;
-  }
-}
-
 #if defined(__SSE2__) && !defined(NB_SCAN_WORDS)
 // Plain chunks are copied and searched for their line feed 16 bytes at a
 // time where the CPU has the vector instructions for it (every x86-64).
