@@ -141,6 +141,12 @@ TEST_F(Program, ListsLargeFilesInTheSameChunks) {
   std::string lines;
   for (int i = 0; lines.size() < 70000; ++i)
     lines += std::string(static_cast<std::size_t>(i * 37 % 200), static_cast<char>('a' + i % 26)) + "\n";
+  // Each byte value but NUL, so that every one falls at many places within
+  // the blocks the program tests together.
+  std::string every;
+  for (int round = 0; round < 40; ++round)
+    for (int c = 1; c < 256; ++c)
+      every += static_cast<char>(c);
   const std::vector<std::pair<const char *, std::string>> cases = {
       {"short and long lines", lines},
       {"no line feed at all", std::string(9000, 'x')},
@@ -150,6 +156,8 @@ TEST_F(Program, ListsLargeFilesInTheSameChunks) {
       {"a NUL at the start", std::string(1, '\0') + "hidden\nshown\n"},
       {"a line feed at byte 79 and 80", std::string(79, 'f') + "\n" + std::string(78, 'g') + "\n\n"},
       {"no line feed at the end", lines.substr(0, 5000)},
+      {"every byte value at every place", every},
+      {"near misses of the bytes to escape", std::string(200, '#') + "!$%()=?;:\n" + std::string(130, '#') + "\"\n"},
   };
   for (const auto &[what, file] : cases) {
     put("/proc/cpuinfo", file);
