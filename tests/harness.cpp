@@ -36,6 +36,11 @@ std::string slurp(const std::string &path) {
 
 } // namespace
 
+const char *program() {
+  const char *other = std::getenv("NB_TEST_PROGRAM");
+  return other != nullptr && *other != '\0' ? other : NB_PROGRAM;
+}
+
 running start(const request &r) {
   int out[2], in[2];
   if (::pipe(out) != 0 || ::pipe(in) != 0)
@@ -46,7 +51,7 @@ running start(const request &r) {
   if (r.query != nullptr)
     env.push_back(std::string("QUERY_STRING=") + r.query);
   std::vector<std::string> argv = split_words(std::getenv("NB_TEST_EMULATOR"));
-  argv.push_back(NB_PROGRAM);
+  argv.push_back(program());
   argv.insert(argv.end(), r.args.begin(), r.args.end());
 
   pid_t pid = ::fork();

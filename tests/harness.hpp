@@ -31,6 +31,9 @@ struct running {
   int fd = -1;
 };
 
+// The program under test: NB_TEST_PROGRAM when set (another build of it,
+// for the same test board), else the one built beside the tests.
+const char *program();
 // Starts the program (through the emulator named by NB_TEST_EMULATOR, if
 // any) with only the request's environment.
 running start(const request &r);

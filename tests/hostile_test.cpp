@@ -327,7 +327,7 @@ bool can_run_as(int uid) {
   pid_t pid = ::fork();
   if (pid == 0) {
     bool ok = ::setgid(static_cast<gid_t>(uid)) == 0 && ::setuid(static_cast<uid_t>(uid)) == 0 &&
-              ::access(NB_PROGRAM, X_OK) == 0 && ::access(board("/etc").c_str(), X_OK) == 0;
+              ::access(program(), X_OK) == 0 && ::access(board("/etc").c_str(), X_OK) == 0;
     ::_exit(ok ? 0 : 1);
   }
   int st = 0;
