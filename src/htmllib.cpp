@@ -352,7 +352,8 @@ template <bool ends_there> std::size_t put_plain_chunks(const char *in, std::siz
 void list_chunks(int fd) {
   constexpr std::size_t block = 4096;
   // Before a read, what is left is part of one chunk, shorter than
-  // chunk_max; zeros follow the text, as copying a chunk may read on.
+  // chunk_max; zeros follow the text, as copying a chunk and testing it for
+  // bytes to escape may read on.
   constexpr std::size_t slack = std::max(chunk_max + scan_size, span_block) + 1;
   char in[chunk_max + block + slack];
   std::size_t have = 0;
