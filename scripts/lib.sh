@@ -17,10 +17,10 @@ need_pkgs() {
     return 1
   fi
   if [ -z "${NB_APT_UPDATED:-}" ]; then
-    apt-get update -qq
+    apt-get -o DPkg::Lock::Timeout=900 update -qq
     export NB_APT_UPDATED=1
   fi
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
 # Configures and builds one folder below build/: configure_build NAME [cmake args...]
