@@ -2,6 +2,7 @@
 // buffer would cut (up to and with a line feed, or 79 bytes), each
 // indented and escaped, a NUL ending its chunk's text, inside the frame.
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <sys/mman.h>
@@ -25,7 +26,7 @@ int file_of(const std::string &text) {
 std::string listed(const std::string &text) {
   int in = file_of(text);
   html_table_list(in);
-  html_flush();
+  std::fflush(stdout);
   ::close(in);
   std::string out(static_cast<std::size_t>(::lseek(STDOUT_FILENO, 0, SEEK_END)), '\0');
   if (::pread(STDOUT_FILENO, out.data(), out.size(), 0) != static_cast<ssize_t>(out.size()) ||

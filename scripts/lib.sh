@@ -40,6 +40,11 @@ tally() {
   echo "$1 $2" >> "$NB_TALLY"
 }
 
+# The failures tallied so far.
+failures() {
+  awk '{f += $2} END {print f + 0}' "$NB_TALLY" 2>/dev/null || echo 0
+}
+
 # Runs ctest in a build folder and tallies its tests: run_ctest DIR [ctest args...]
 run_ctest() {
   local dir=$1 log rc=0

@@ -76,11 +76,7 @@ void save_request(varlist vars) {
 } // namespace
 
 // Command-line arguments are ignored: some servers pass a query as them.
-int main(int /*argc*/, char ** /*argv*/, char **envp) {
-  cgi_environ = envp;
-  // The page gathers in the program's own buffer, which goes out whole:
-  // a second buffer in the C library would only cost its set-up.
-  std::setvbuf(stdout, nullptr, _IONBF, 0);
+int main() {
   // A browser that leaves mid-page fails the writes; the request still ends
   // normally, with its settings saved and status 0.
   std::signal(SIGPIPE, SIG_IGN);
@@ -111,6 +107,6 @@ int main(int /*argc*/, char ** /*argv*/, char **envp) {
   }
 
   cleanUp(form_method, getvars, postvars);
-  html_flush();
+  std::fflush(stdout);
   return 0;
 }

@@ -17,14 +17,13 @@ inline constexpr char PATH_MEMINFO[] = NB_ROOT "/proc/meminfo";
 inline constexpr char PATH_PCI[] = NB_ROOT "/proc/pci";
 inline constexpr char CMD_IFCONFIG[] = NB_ROOT "/sbin/ifconfig";
 inline constexpr char CMD_ROUTE[] = NB_ROOT "/sbin/route";
-inline constexpr char PATH_SETTINGS_DIR[] = NB_ROOT "/tmp";
 inline constexpr char PATH_SETTINGS[] = NB_ROOT "/tmp/config.out";
 inline constexpr char PATH_CONFIGURE[] = NB_ROOT "/etc/Configure";
 
 // The title of every document.
 inline constexpr char PAGE_TITLE[] = "Tessaline - Your Northbeam Partner";
-// The program's own address, used by every form.
-inline constexpr char CGI_PATH[] = "/cgi-bin/northbeam";
+// The program's own address, for the forms and the wait page's refresh.
+#define CGI_PATH "/cgi-bin/northbeam"
 
 enum CGI_NAME_ENUM { INDEX_LINK = 0, CGI_NAME_COUNT };
 
@@ -94,10 +93,6 @@ private:
   int fd_;
 };
 
-// Reads up to room bytes of fd into buf, again when a signal cuts the read
-// short: the count read, or 0 at the end or on an error.
-std::size_t read_some(int fd, char *buf, std::size_t room);
-
 // One setting: a fixed name and its current value.
 struct _netconf {
   char name[16];
@@ -117,9 +112,6 @@ enum NETCONF_ENUM {
 
 // The settings of this process, starting from the board's defaults.
 extern std::array<_netconf, NETCONF_COUNT> netconf;
-
-// The longest value a record holds.
-inline constexpr std::size_t NETCONF_VALUE_MAX = sizeof(_netconf::value) - 1;
 
 // Capacity of the settings text, with its NUL.
 inline constexpr std::size_t NETDATA_SIZE = 2048;

@@ -1,17 +1,12 @@
-// Everything the program writes: the document shell, the framed page with
-// its menu, and the pages. All output is gathered and goes to standard
-// output at html_flush.
+// Everything the program writes to standard output: the document shell,
+// the framed page with its menu, and the pages.
 #ifndef NORTHBEAM_HTMLLIB_HPP
 #define NORTHBEAM_HTMLLIB_HPP
 
-#include <cstdio>
 #include <string_view>
 
 // Writes s exactly as it stands.
 void html_out(std::string_view s);
-
-// Hands everything written so far to standard output and flushes it.
-void html_flush();
 
 // Writes the NUL-terminated s with &, <, >, " and ' as character
 // references; every other byte as it stands. All text that comes from a

@@ -14,7 +14,9 @@ struct request {
   std::vector<std::string> env;  // extra NAME=VALUE entries
   std::string body;
   std::vector<std::string> args; // command-line arguments
-  int uid = -1;                  // run as this user and group (tests run as root)
+  // Without the power to pass over file permissions, as root is when it
+  // runs the program (a test as another user has none to drop).
+  bool obey_permissions = false;
   // Standard output as the web server leaves it: a pipe it reads, closed
   // before the program starts, or a pipe whose reader has gone.
   enum { piped, closed, reader_gone } output = piped;

@@ -141,8 +141,7 @@ TEST_F(Program, ListsLargeFilesInTheSameChunks) {
   std::string lines;
   for (int i = 0; lines.size() < 70000; ++i)
     lines += std::string(static_cast<std::size_t>(i * 37 % 200), static_cast<char>('a' + i % 26)) + "\n";
-  // Each byte value but NUL, so that every one falls at many places within
-  // the blocks the program tests together.
+  // Each byte value but NUL, at many places within a block.
   std::string every;
   for (int round = 0; round < 40; ++round)
     for (int c = 1; c < 256; ++c)
@@ -156,8 +155,7 @@ TEST_F(Program, ListsLargeFilesInTheSameChunks) {
       {"a NUL at the start", std::string(1, '\0') + "hidden\nshown\n"},
       {"a line feed at byte 79 and 80", std::string(79, 'f') + "\n" + std::string(78, 'g') + "\n\n"},
       {"no line feed at the end", lines.substr(0, 5000)},
-      {"every byte value at every place", every},
-      {"near misses of the bytes to escape", std::string(200, '#') + "!$%()=?;:\n" + std::string(130, '#') + "\"\n"},
+      {"every byte value", every},
   };
   for (const auto &[what, file] : cases) {
     put("/proc/cpuinfo", file);
@@ -390,17 +388,6 @@ TEST_F(Program, SaveNeverWritesThroughAPlantedLink) {
   EXPECT_TRUE(S_ISREG(st.st_mode));
   EXPECT_EQ(st.st_mode & 0777, 0644u);
   EXPECT_EQ(get("/tmp/config.out"), "DNS1=\"6.6.6.6\"\n");
-}
-
-TEST_F(Program, UnwritableSettingsFolderStillStartsConfigure) {
-  if (::geteuid() == 0)
-    GTEST_SKIP() << "root writes anywhere; run as another user to check this";
-  put("/etc/Configure", standin(), 0755);
-  ::chmod(board("/tmp").c_str(), 0555);
-  answer a = run({"GET", "rc=2&DNS1=6.6.6.6"});
-  ::chmod(board("/tmp").c_str(), 0755);
-  EXPECT_EQ(a.out, wait_page);
-  EXPECT_EQ(get("/tmp/config.out"), "<missing>");
 }
 
 TEST_F(Program, FormReadsRacingSavesSeeWholeFiles) {
