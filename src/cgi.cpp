@@ -1,7 +1,6 @@
 // northbeam: the web interface of the board, one CGI request per process.
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <unistd.h>
 
 #include "cgivars.hpp"
@@ -81,13 +80,8 @@ int main() {
   // normally, with its settings saved and status 0.
   std::signal(SIGPIPE, SIG_IGN);
   int form_method = getRequestMethod();
-  varlist getvars = nullptr, postvars = nullptr;
-  if (form_method == 1) {
-    getvars = getGETvars();
-    postvars = getPOSTvars();
-  } else if (form_method == 0) {
-    getvars = getGETvars();
-  }
+  varlist getvars = form_method >= 0 ? getGETvars() : nullptr;
+  varlist postvars = form_method == 1 ? getPOSTvars() : nullptr;
 
   if (form_method == 0) {
     if (getvars == nullptr || getvars[0] == nullptr) {

@@ -13,10 +13,8 @@ inline constexpr long POST_MAX = 65536;
 
 // Method code of REQUEST_METHOD: 0 for GET or HEAD, 1 for POST, -1 otherwise.
 int getRequestMethod();
-
 // Pairs of QUERY_STRING; an empty list (not null) when it is unset.
 varlist getGETvars();
-
 // Pairs of the POST body on standard input. Exits with status 1, writing
 // nothing, when CONTENT_LENGTH is unset, not a number, not in 1..POST_MAX,
 // or the body is shorter.
@@ -25,7 +23,6 @@ varlist getPOSTvars();
 // CONTENT_LENGTH as 1..POST_MAX, or -1 for anything else: no digits, a
 // sign that makes it negative, or a number too large (never wrapped).
 long content_length(const char *s);
-
 // Splits a writable "&"-separated text into a new variable list, turning
 // "+" into space and percent-decoding names and values.
 varlist parse_vars(char *text);
@@ -33,13 +30,10 @@ varlist parse_vars(char *text);
 // Percent-decodes a NUL-terminated string in place. A "%" without two
 // characters after it is kept as it stands.
 void unescape_url(char *url);
-
 // The byte encoded by the two characters at hex (digits are not checked).
 char hex2char(const char *hex);
-
 // Frees both lists (either may be null); always returns 0.
 int cleanUp(int form_method, varlist getvars, varlist postvars);
-
 // True when the browser says the request came from another site, through
 // Sec-Fetch-Site, Origin or Referer against Host.
 bool is_cross_site();

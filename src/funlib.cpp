@@ -1,7 +1,6 @@
 // Page selectors and the settings table and file.
 #include "funlib.hpp"
 
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -38,68 +37,12 @@ bool is_identifier(const char *s) {
 }
 
 // A value that stays inside its double quotes and its line when the file
-// is read back or sourced by a shell.
+// is read back or sourced by a shell: no control character, no quote,
+// backslash, "$" or backquote.
 bool is_safe_value(const char *s) {
-  for (; *s != '\0'; ++s) {
-    auto c = static_cast<unsigned char>(*s);
-    if (c < 0x20 || c == 0x7F || std::strchr("\"\\$`", c) != nullptr)
-      return false;
-  }
-  return true;
-}
-
-// One line of the settings file being read, held within the record sizes.
-struct line_reader {
-  char name[sizeof(_netconf::name)] = {};
-  char value[sizeof(_netconf::value)] = {};
-  std::size_t name_len = 0, value_len = 0;
-  bool seen_eq = false, too_long = false;
-
-  // Takes the next byte of the file: the name runs to the first "=", the
-  // value to the line feed, its double quotes left out wherever they stand.
-  void take(char c) {
-    if (c == '\n')
-      finish();
-    else if (!seen_eq && c == '=')
-      seen_eq = true;
-    else if (!seen_eq)
-      keep(name, name_len, c);
-    else if (c != '"')
-      keep(value, value_len, c);
-  }
-
-  // Adds c to a part; a NUL (which would cut the text short) or a part
-  // that outgrows its record marks the line as no setting.
-  template <std::size_t N> void keep(char (&part)[N], std::size_t &len, char c) {
-    if (c == '\0' || len + 1 >= N)
-      too_long = true;
-    else
-      part[len++] = c;
-  }
-
-  // Ends the line: a line without "=" or with an oversized part is ignored.
-  void finish() {
-    if (seen_eq && !too_long) {
-      name[name_len] = '\0';
-      value[value_len] = '\0';
-      insert_netdata(name, value);
-    }
-    *this = line_reader{};
-  }
-};
-
-// Writes all len bytes at s to fd.
-bool write_all(int fd, const char *s, std::size_t len) {
-  while (len > 0) {
-    ssize_t n = ::write(fd, s, len);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-      return false;
-    s += n;
-    len -= static_cast<std::size_t>(n);
-  }
-  return true;
+  constexpr char unsafe[] = "\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\x0e\x0f\x10"
+                            "\x11\x12\x13\x14\x15\x16\x17\x18\x19\x1a\x1b\x1c\x1d\x1e\x1f\x7f\"\\$`";
+  return s[std::strcspn(s, unsafe)] == '\0';
 }
 
 } // namespace
@@ -144,12 +87,37 @@ void read_netdata() {
   struct stat st;
   if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
     return;
-  line_reader line;
+  // The line being read, held within the record sizes: the name runs to the
+  // first "=", the value to the line feed with its double quotes left out.
+  // A NUL, or a part that outgrows its record, makes the line no setting.
+  char name[sizeof(_netconf::name)], value[sizeof(_netconf::value)];
+  std::size_t name_len = 0, value_len = 0;
+  bool seen_eq = false, too_long = false;
+  auto finish = [&] {
+    if (seen_eq && !too_long) {
+      name[name_len] = value[value_len] = '\0';
+      insert_netdata(name, value);
+    }
+    name_len = value_len = 0;
+    seen_eq = too_long = false;
+  };
   char buf[512];
   for (ssize_t got; (got = ::read(fd.get(), buf, sizeof buf)) > 0;)
-    for (ssize_t i = 0; i < got; ++i)
-      line.take(buf[i]);
-  line.finish(); // a last line without a line feed keeps its whole value
+    for (const char *c = buf; c != buf + got; ++c) {
+      if (*c == '\n')
+        finish();
+      else if (!seen_eq && *c == '=')
+        seen_eq = true;
+      else if (seen_eq && *c == '"')
+        continue;
+      else if (*c == '\0' || (seen_eq ? value_len + 1 >= sizeof value : name_len + 1 >= sizeof name))
+        too_long = true;
+      else if (seen_eq)
+        value[value_len++] = *c;
+      else
+        name[name_len++] = *c;
+    }
+  finish(); // a last line without a line feed keeps its whole value
 }
 
 void write_netdata(const char *str) {
@@ -161,7 +129,10 @@ void write_netdata(const char *str) {
   unique_fd fd(::mkostemp(tmp, O_CLOEXEC));
   if (fd.get() < 0)
     return;
-  bool ok = write_all(fd.get(), str, std::strlen(str)) && ::fchmod(fd.get(), 0644) == 0 && ::fsync(fd.get()) == 0;
+  // A short write (the disk full) fails the save as much as an error does.
+  auto len = static_cast<ssize_t>(std::strlen(str));
+  bool ok = ::write(fd.get(), str, static_cast<std::size_t>(len)) == len && ::fchmod(fd.get(), 0644) == 0 &&
+            ::fsync(fd.get()) == 0;
   ok = fd.reset() && ok;
   if (!ok || std::rename(tmp, PATH_SETTINGS) != 0)
     ::unlink(tmp);

@@ -31,16 +31,7 @@ inline constexpr std::array<std::string_view, CGI_NAME_COUNT> cgi_name_str = {
     "index_link", // INDEX_LINK: the variable that names a page
 };
 
-enum INDEX_LINK_ENUM {
-  HARDWARE = 0,
-  CPUINFO,
-  MEMINFO,
-  PCIINFO,
-  WANLAN,
-  NETSTAT,
-  ROUTETABLE,
-  INDEX_LINK_COUNT
-};
+enum INDEX_LINK_ENUM { HARDWARE = 0, CPUINFO, MEMINFO, PCIINFO, WANLAN, NETSTAT, ROUTETABLE, INDEX_LINK_COUNT };
 
 // Page names as requests carry them.
 inline constexpr std::array<std::string_view, INDEX_LINK_COUNT> index_link_value_str = {
@@ -66,31 +57,27 @@ inline constexpr std::array<std::string_view, INDEX_LINK_COUNT> index_link_print
 
 static_assert(index_link_value_str.size() == INDEX_LINK_COUNT);
 static_assert(index_link_print_str.size() == INDEX_LINK_COUNT);
-
 // INDEX_LINK when str is exactly "index_link", non-zero otherwise.
 int cgi_name_parse(const char *str);
-
 // Index (0-6) of the page named exactly str, or -1.
 int index_link_parse(const char *str);
-
 // -1 when name is not exactly "rc"; else value as a decimal int (leading
 // white space and sign accepted, trailing text ignored, 0 for no digits or
 // a number outside int).
 int get_rc(const char *name, const char *value);
 
-// Closes a descriptor when it goes out of scope.
+// Closes a descriptor when it goes out of scope; reset() closes it now and
+// says whether the close (and so the write) succeeded.
 class unique_fd {
+  int fd_;
+
 public:
   explicit unique_fd(int fd) : fd_(fd) {}
   unique_fd(const unique_fd &) = delete;
   unique_fd &operator=(const unique_fd &) = delete;
   ~unique_fd() { reset(); }
   int get() const { return fd_; }
-  // Closes now, reporting whether the close (and so the write) succeeded.
   bool reset();
-
-private:
-  int fd_;
 };
 
 // One setting: a fixed name and its current value.
@@ -99,16 +86,7 @@ struct _netconf {
   char value[32];
 };
 
-enum NETCONF_ENUM {
-  E_WAN_STATICIP = 0,
-  E_WAN_IPADDR,
-  E_WAN_NETMASK,
-  E_WAN_NETWORK,
-  E_WAN_ROUTE,
-  E_DNS1,
-  E_DNS2,
-  NETCONF_COUNT
-};
+enum NETCONF_ENUM { E_WAN_STATICIP = 0, E_WAN_IPADDR, E_WAN_NETMASK, E_WAN_NETWORK, E_WAN_ROUTE, E_DNS1, E_DNS2, NETCONF_COUNT };
 
 // The settings of this process, starting from the board's defaults.
 extern std::array<_netconf, NETCONF_COUNT> netconf;

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -18,9 +17,9 @@
 
 namespace {
 
+// Each framed page, and the wait page, opens its table and a row so.
 constexpr std::string_view table_open = "<table border=\"0\" width=\"100%\">";
 constexpr std::string_view row_open = "  <tr>";
-
 // The banner: Internet, board and local computer, joined by two rules.
 constexpr std::string_view bannar_str =
     "  <tr>"
@@ -85,40 +84,35 @@ constexpr std::string_view button_close =
     "\"></p>"
     "</form>";
 
-// The combined length of parts.
-template <std::size_t N> constexpr std::size_t joined_size(const std::array<std::string_view, N> &parts) {
-  std::size_t n = 0;
-  for (std::string_view p : parts)
-    n += p.size();
-  return n;
+// The five parts of menu button i.
+constexpr std::array<std::string_view, 5> button(std::size_t i) {
+  return {button_open, index_link_value_str[i], button_middle, index_link_print_str[i], button_close};
 }
 
-// The parts laid end to end, by the compiler.
-template <std::size_t Size, std::size_t N> constexpr std::array<char, Size> join(const std::array<std::string_view, N> &parts) {
-  std::array<char, Size> text{};
-  std::size_t k = 0;
-  for (std::string_view p : parts)
-    for (char c : p)
-      text[k++] = c;
-  return text;
-}
+// Text laid end to end by the compiler, so that a run of fragments costs
+// one write when a page is written.
+struct joined {
+  std::array<char, 4096> text{};
+  std::size_t size = 0;
+  constexpr void add(std::string_view s) {
+    for (char c : s)
+      text[size++] = c;
+  }
+};
 
 // Everything a framed page writes before its content, menu and all, as the
-// functions below write it piece by piece. Every framed page starts so,
-// and one write costs less than fifty.
-constexpr auto frame_parts = [] {
-  std::array<std::string_view, 8 + 5 * INDEX_LINK_COUNT> parts{};
-  std::size_t k = 0;
+// functions below write it piece by piece: one write instead of fifty.
+constexpr joined frame_open = [] {
+  joined j;
   for (std::string_view s : {table_open, bannar_str, redline_str, row_open, left_open_str})
-    parts[k++] = s;
+    j.add(s);
   for (std::size_t i = 0; i < INDEX_LINK_COUNT; ++i)
-    for (std::string_view s : {button_open, index_link_value_str[i], button_middle, index_link_print_str[i], button_close})
-      parts[k++] = s;
+    for (std::string_view s : button(i))
+      j.add(s);
   for (std::string_view s : {left_close_str, std::string_view("</FORM>"), right_header_str})
-    parts[k++] = s;
-  return parts;
+    j.add(s);
+  return j;
 }();
-constexpr auto frame_open = join<joined_size(frame_parts)>(frame_parts);
 
 // The page names and labels go out as they stand, so escaping must leave
 // them alone.
@@ -151,26 +145,16 @@ struct wanlan_field {
   NETCONF_ENUM record;
 };
 constexpr std::array<wanlan_field, 5> wanlan_fields = {{
-    {"</SELECT></TD></TR>"
-     "<TD BGCOLOR=#008080><font color=#ffffff>WAN IP Address</font></TD>"
-     "<TD><INPUT TYPE=TEXT NAME=WAN_IPADDR VALUE=\"",
-     E_WAN_IPADDR},
-    {"</TR><TR>"
-     "<TD BGCOLOR=#008080><font color=#ffffff>WAN Subnet Mask</font></TD>"
-     "<TD><INPUT TYPE=TEXT NAME=WAN_NETMASK VALUE=\"",
-     E_WAN_NETMASK},
-    {"</TR><TR>"
-     "<TD BGCOLOR=#008080><font color=#ffffff>WAN Gateway</font></TD>"
-     "<TD><INPUT TYPE=TEXT NAME=WAN_ROUTE VALUE=\"",
-     E_WAN_ROUTE},
-    {"</TR><TR>"
-     "<TD BGCOLOR=#008080><font color=#ffffff>Primary DNS</font></TD>"
-     "<TD><INPUT TYPE=TEXT NAME=DNS1 VALUE=\"",
-     E_DNS1},
-    {"</TR><TR>"
-     "<TD BGCOLOR=#008080><font color=#ffffff>Secondary DNS</font></TD>"
-     "<TD><INPUT TYPE=TEXT NAME=DNS2 VALUE=\"",
-     E_DNS2},
+    {"</SELECT></TD></TR><TD BGCOLOR=#008080><font color=#ffffff>WAN IP Address</font></TD>"
+     "<TD><INPUT TYPE=TEXT NAME=WAN_IPADDR VALUE=\"", E_WAN_IPADDR},
+    {"</TR><TR><TD BGCOLOR=#008080><font color=#ffffff>WAN Subnet Mask</font></TD>"
+     "<TD><INPUT TYPE=TEXT NAME=WAN_NETMASK VALUE=\"", E_WAN_NETMASK},
+    {"</TR><TR><TD BGCOLOR=#008080><font color=#ffffff>WAN Gateway</font></TD>"
+     "<TD><INPUT TYPE=TEXT NAME=WAN_ROUTE VALUE=\"", E_WAN_ROUTE},
+    {"</TR><TR><TD BGCOLOR=#008080><font color=#ffffff>Primary DNS</font></TD>"
+     "<TD><INPUT TYPE=TEXT NAME=DNS1 VALUE=\"", E_DNS1},
+    {"</TR><TR><TD BGCOLOR=#008080><font color=#ffffff>Secondary DNS</font></TD>"
+     "<TD><INPUT TYPE=TEXT NAME=DNS2 VALUE=\"", E_DNS2},
 }};
 constexpr std::string_view wanlan_input_end = "\" SIZE=15 MAXLENGTH=15></TD>";
 
@@ -275,8 +259,7 @@ void list_command(const char *command) {
   if (pid < 0)
     return;
   html_table_list(from.get());
-  while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-  }
+  ::waitpid(pid, nullptr, 0);
 }
 
 } // namespace
@@ -300,11 +283,8 @@ void htmlHeader(const char *title) {
   html_escape(title);
   html_out("</TITLE></HEAD>");
 }
-
 void htmlBody() { html_out("<BODY>"); }
-
 void htmlFooter() { html_out("</BODY></HTML>"); }
-
 void html_debug(bool rc, const char *name, const char *value) {
   html_out(rc ? "<li>RC DEBUG: [" : "<li>DEBUG: [");
   html_escape(name);
@@ -313,33 +293,26 @@ void html_debug(bool rc, const char *name, const char *value) {
   html_out("]\n");
 }
 
-void html_table_header() { html_out({frame_open.data(), frame_open.size()}); }
-
+void html_table_header() { html_out({frame_open.text.data(), frame_open.size}); }
 void html_table_footer() {
   html_right_footer();
-  html_out("  </tr>"
-           "</table>");
+  html_out("  </tr>" "</table>");
 }
 
 void html_bannar() { html_out(bannar_str); }
-
 void html_redline() { html_out(redline_str); }
-
 void html_left() {
   html_out(left_open_str);
   html_left_submit();
   html_out(left_close_str);
   html_out("</FORM>");
 }
-
 void html_left_submit() {
   for (std::size_t i = 0; i < INDEX_LINK_COUNT; ++i)
-    for (std::string_view s : {button_open, index_link_value_str[i], button_middle, index_link_print_str[i], button_close})
+    for (std::string_view s : button(i))
       html_out(s);
 }
-
 void html_right_header() { html_out(right_header_str); }
-
 void html_right_footer() { html_out(right_footer_str); }
 
 void html_table_hardware() {
@@ -363,9 +336,7 @@ void html_table_procinfo(const char *proc_name) {
 }
 
 void html_table_netstat() { list_command(CMD_IFCONFIG); }
-
 void html_table_routetable() { list_command(CMD_ROUTE); }
-
 void html_table_wanlan() {
   read_netdata();
   html_table_header();
@@ -384,14 +355,10 @@ void html_table_wanlan() {
 }
 
 void html_table_wait() {
-  html_out(table_open);
-  html_bannar();
-  html_redline();
-  html_out(row_open);
-  html_out(left_open_str);
-  html_out(left_close_str);
-  html_right_header();
-  html_out("            <p align=\"center\"><img border=\"0\" src=\"../images/wait.gif\" width=\"60\" height=\"60\"></td>");
+  for (std::string_view s : {table_open, bannar_str, redline_str, row_open, left_open_str, left_close_str, right_header_str,
+                             std::string_view("            <p align=\"center\"><img border=\"0\" src=\"../images/wait.gif\" "
+                                              "width=\"60\" height=\"60\"></td>")})
+    html_out(s);
   html_table_footer();
 }
 

@@ -27,17 +27,14 @@ void html_debug(bool rc, const char *name, const char *value);
 void html_table_header();
 // Closes a framed page (the content cell itself is closed by the page).
 void html_table_footer();
-// The banner row with its three pictures.
+// The parts of a framed page: the banner row with its three pictures, the
+// red rule row, the menu column with its seven buttons, the seven one-button
+// menu forms, and the opening and closing of the content cell's table.
 void html_bannar();
-// The red rule row.
 void html_redline();
-// The menu column with its seven buttons.
 void html_left();
-// The seven one-button menu forms.
 void html_left_submit();
-// Opens the content cell.
 void html_right_header();
-// Closes the content cell's table.
 void html_right_footer();
 
 // The home page: the board picture in a framed page.
