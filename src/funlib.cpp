@@ -54,14 +54,12 @@ bool unique_fd::reset() {
 }
 
 int cgi_name_parse(const char *str) { return find_name(cgi_name_str, str); }
-
 int index_link_parse(const char *str) { return find_name(index_link_value_str, str); }
 
 int get_rc(const char *name, const char *value) {
   if (std::strcmp(name, "rc") != 0)
     return -1;
-  // Outside int (where strtoll saturates too) it is neither a page nor a
-  // save request.
+  // Outside int (where strtoll saturates too) it is no page or save request.
   char *end = nullptr;
   long long n = std::strtoll(value, &end, 10);
   if (end == value || n < INT_MIN || n > INT_MAX)
@@ -129,7 +127,7 @@ void write_netdata(const char *str) {
   unique_fd fd(::mkostemp(tmp, O_CLOEXEC));
   if (fd.get() < 0)
     return;
-  // A short write (the disk full) fails the save as much as an error does.
+  // A short write (a full disk) fails the save as an error does.
   auto len = static_cast<ssize_t>(std::strlen(str));
   bool ok = ::write(fd.get(), str, static_cast<std::size_t>(len)) == len && ::fchmod(fd.get(), 0644) == 0 &&
             ::fsync(fd.get()) == 0;
@@ -139,18 +137,22 @@ void write_netdata(const char *str) {
 }
 
 bool netdata_append(char *netdata, const char *name, const char *value) {
-  std::size_t used = std::strlen(netdata), room = NETDATA_SIZE - used;
-  int n = 0;
+  std::array<std::string_view, 4> line; // the parts of the line
   if (std::strcmp(name, "WAN_STATICIP") == 0)
-    n = std::snprintf(netdata + used, room, "WAN_STATICIP=%s\n",
-                      std::strcmp(value, "Static IP Address") == 0 ? "y" : "n");
+    line = {std::strcmp(value, "Static IP Address") == 0 ? "WAN_STATICIP=y\n" : "WAN_STATICIP=n\n", "", "", ""};
   else if (is_identifier(name) && is_safe_value(value))
-    n = std::snprintf(netdata + used, room, "%s=\"%s\"\n", name, value);
+    line = {name, "=\"", value, "\"\n"};
   else
     return false;
-  if (n < 0 || static_cast<std::size_t>(n) >= room) {
-    netdata[used] = '\0'; // a line that does not fit whole is left out
-    return false;
+  std::size_t used = std::strlen(netdata), add = 0;
+  for (std::string_view part : line)
+    add += part.size();
+  if (add >= NETDATA_SIZE - used)
+    return false; // a line that does not fit whole is left out
+  for (std::string_view part : line) {
+    std::memcpy(netdata + used, part.data(), part.size());
+    used += part.size();
   }
+  netdata[used] = '\0';
   return true;
 }

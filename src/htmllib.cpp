@@ -188,12 +188,11 @@ static_assert(references.size() == sizeof escaped_bytes - 1);
 constexpr std::size_t chunk_max = 79;
 constexpr std::string_view indent = "        ";
 
-// Writes what fd holds chunk by chunk. It is read in blocks, and each
-// chunk is copied behind its indent into a line buffer, as an 80-byte line
-// buffer takes it: once 79 bytes of it are in, or the text has ended.
-// /proc text seldom holds a byte to escape, so the line buffers of plain
-// chunks lie end to end and go out in one write; a chunk with something to
-// escape, or a NUL that ends what it shows, goes through html_escape.
+// Writes what fd holds, read in blocks, chunk by chunk: each is copied
+// behind its indent into a line buffer once 79 bytes of it are in, or the
+// text has ended. /proc text seldom needs escaping, so the line buffers of
+// plain chunks lie end to end and go out in one write; a chunk with
+// something to escape, or a NUL that ends it, goes through html_escape.
 void list_chunks(int fd) {
   constexpr std::size_t block = 4096;
   char in[chunk_max + block + 1]; // and a NUL, where the escape test ends
@@ -233,11 +232,10 @@ void list_chunks(int fd) {
   }
 }
 
-// Runs a board command and lists what it prints. The command is started
-// directly, as its fixed path takes no arguments and needs no shell, with
-// the server's environment; its output comes through a private pipe, so
-// concurrent requests never see each other's and nothing is left in /tmp.
-// Its exit status is ignored.
+// Runs a board command and lists what it prints, its exit status ignored.
+// Its fixed path needs no shell, so it starts directly, with the server's
+// environment; its output comes through a private pipe, so concurrent
+// requests never see each other's and nothing is left in /tmp.
 void list_command(const char *command) {
   int fds[2];
   if (::pipe(fds) != 0)
