@@ -122,8 +122,9 @@ void write_netdata(const char *str) {
   // A fresh file beside the old one, renamed over it: readers and
   // /etc/Configure see the old text or the new, and a link planted at the
   // settings path is replaced, never written through.
-  char tmp[] = NB_ROOT "/tmp/config.out.XXXXXX";
-  static_assert(sizeof tmp == sizeof PATH_SETTINGS + 7, "the temporary sits beside the settings file");
+  char tmp[sizeof PATH_SETTINGS + 7]; // the settings path and ".XXXXXX"
+  std::memcpy(tmp, PATH_SETTINGS, sizeof PATH_SETTINGS - 1);
+  std::memcpy(tmp + sizeof PATH_SETTINGS - 1, ".XXXXXX", 8);
   unique_fd fd(::mkostemp(tmp, O_CLOEXEC));
   if (fd.get() < 0)
     return;

@@ -312,7 +312,6 @@ void html_left_submit() {
 }
 void html_right_header() { html_out(right_header_str); }
 void html_right_footer() { html_out(right_footer_str); }
-
 void html_table_hardware() {
   html_table_header();
   html_out("            <p align=\"center\"><img border=\"0\" src=\"../images/IntelIXP425.jpg\" width=\"300\" height=\"200\"></td>");

@@ -182,6 +182,15 @@ TEST(Frame, HasSevenMenuFormsInTableOrder) {
     ++at;
   }
   EXPECT_EQ(page.find("<form action=", at), std::string::npos);
+  // The frame's opening is written in one piece; its parts write it alike.
+  EXPECT_EQ(captured([] { html_table_header(); }), captured([] {
+              html_out("<table border=\"0\" width=\"100%\">");
+              html_bannar();
+              html_redline();
+              html_out("  <tr>");
+              html_left();
+              html_right_header();
+            }));
 }
 
 TEST(Settings, InsertsOnlyKnownNamesAndFittingValues) {
