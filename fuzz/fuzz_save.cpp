@@ -1,6 +1,8 @@
 // The save branch's settings text: a request's pairs in, the file's text
-// out. Every accepted pair is one safe line, a safe pair is refused only
-// when its line would not fit, and the text stays under 2048 bytes.
+// out. A refused pair leaves the text as it was; an accepted one adds
+// exactly its own line, which a shell sourcing the file reads as one
+// plain assignment; and the text stays under 2048 bytes.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -11,22 +13,13 @@
 
 namespace {
 
-bool identifier(const std::string &s) {
-  auto alpha = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; };
-  if (s.empty() || !alpha(s[0]))
-    return false;
-  for (char c : s)
-    if (!alpha(c) && !(c >= '0' && c <= '9'))
-      return false;
-  return true;
-}
-
-bool safe(const std::string &s) {
-  for (char ch : s)
-    if (auto c = static_cast<unsigned char>(ch); c < 0x20 || c == 0x7F || c == '"' || c == '\\' || c == '$' || c == '`')
-      return false;
-  return true;
-}
+// Bytes that a shell acts on inside double quotes, or that end a line.
+const std::string unquotable = [] {
+  std::string s = "\"\\$`\x7f";
+  for (char c = 1; c < 0x20; ++c)
+    s += c;
+  return s;
+}();
 
 } // namespace
 
@@ -35,19 +28,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   text.resize(std::strlen(text.c_str()));
   varlist list = parse_vars(text.data());
   char netdata[NETDATA_SIZE] = "";
-  std::string expect;
   for (char **p = list; p[0] != nullptr; p += 2) {
-    std::string name = p[0], value = p[1];
-    std::string line = name == "WAN_STATICIP"
-                           ? std::string("WAN_STATICIP=") + (value == "Static IP Address" ? "y" : "n") + "\n"
-                           : name + "=\"" + value + "\"\n";
-    bool ok = name == "WAN_STATICIP" || (identifier(name) && safe(value));
-    bool fits = expect.size() + line.size() <= NETDATA_SIZE - 1;
-    if (netdata_append(netdata, p[0], p[1]) != (ok && fits))
+    std::string name = p[0], value = p[1], before = netdata;
+    bool taken = netdata_append(netdata, p[0], p[1]);
+    std::string added = std::string(netdata).substr(std::min(before.size(), std::strlen(netdata)));
+    if (std::string(netdata).compare(0, before.size(), before) != 0 || (!taken && !added.empty()))
       std::abort();
-    if (ok && fits)
-      expect += line;
-    if (expect != netdata)
+    if (!taken)
+      continue;
+    if (name == "WAN_STATICIP") {
+      if (added != (value == "Static IP Address" ? "WAN_STATICIP=y\n" : "WAN_STATICIP=n\n"))
+        std::abort();
+      continue;
+    }
+    bool word = !name.empty() && !(name[0] >= '0' && name[0] <= '9') &&
+                name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz_0123456789") ==
+                    std::string::npos;
+    if (!word || value.find_first_of(unquotable) != std::string::npos || added != name + "=\"" + value + "\"\n")
       std::abort();
   }
   if (std::strlen(netdata) >= NETDATA_SIZE)
