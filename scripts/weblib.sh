@@ -42,6 +42,50 @@ build_docroot() {
   rm -rf "$stage"
 }
 
+# Debian's headless Chromium, and npm for the session's driver.
+need_browser_pkgs() {
+  need_pkgs chromium
+  command -v npm >/dev/null || need_pkgs nodejs npm
+}
+
+# Runs the Chromium session of tests/web against 127.0.0.1:PORT and tallies
+# its checks, with another site's page, on a port of its own, that tries to
+# save there behind the person's back: browser_session PORT DIR [NAME=VALUE...]
+# The NAME=VALUEs reach the session (NB_SETTINGS, NB_LOG, ...); screenshots
+# go to DIR/screenshots. Its servers join the caller's array pids, for the
+# caller's clean-up. Returns non-zero on a failure.
+browser_session() {
+  local port=$1 dir=$2 other line bp bf brc=0
+  shift 2
+  rm -rf "$dir/other" "$dir/screenshots"
+  mkdir -p "$dir/other" "$dir/screenshots" "$dir/tmp"
+  other=$(free_port)
+  cat > "$dir/other/attack.html" <<EOF
+<!doctype html>
+<title>another site</title>
+<img src="http://127.0.0.1:$port/cgi-bin/northbeam?rc=2&WAN_STATICIP=Static+IP+Address&DNS1=6.6.6.6">
+<iframe name="sink"></iframe>
+<form id="f" action="http://127.0.0.1:$port/cgi-bin/northbeam" method="get" target="sink">
+<input type="hidden" name="rc" value="2"><input type="hidden" name="DNS1" value="6.6.6.7"></form>
+<script>document.getElementById('f').submit();</script>
+EOF
+  "${server_env[@]}" busybox httpd -f -p "127.0.0.1:$other" -h "$dir/other" &
+  pids+=($!)
+  wait_port "$other"
+  (cd "$top/tests/web" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
+  env "$@" NB_BASE="http://127.0.0.1:$port" NB_OTHER="http://127.0.0.1:$other" \
+    NB_SHOTS="$dir/screenshots" NB_TMP="$dir/tmp" timeout 120 node "$top/tests/web/session.mjs" > "$dir/tmp/browser.out" 2>&1 &
+  # Waited for in the background, so that an interrupt stops it at once.
+  pids+=($!)
+  wait $! || brc=$?
+  cat "$dir/tmp/browser.out"
+  line=$(grep -E '^browser: [0-9]+ passed, [0-9]+ failed$' "$dir/tmp/browser.out" || echo "browser: 0 passed, 1 failed")
+  read -r _ bp _ bf _ <<< "$line"
+  tally "$bp" "$bf"
+  echo "screenshots: $dir/screenshots"
+  [ "$brc" -eq 0 ] && [ "$bf" -eq 0 ]
+}
+
 # A free TCP port on 127.0.0.1 (the kernel picks it).
 free_port() {
   /usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
