@@ -80,18 +80,25 @@ board_wait() {
   return 1
 }
 
+# Lets the board go as a host that died would: no more heartbeat, the
+# port closed. Its watchdog should power it off.
+board_hang_up() {
+  kill "$board_beat" 2>/dev/null || true
+  wait "$board_beat" 2>/dev/null || true
+  exec {board_hb}>&-
+  board_beat= board_hb=
+}
+
 # Powers the board off: asks its watchdog, and ends the emulator after 20 s.
 board_off() {
   [ -n "$board_pid" ] || return 0
   if board_up; then
-    (echo poweroff >&"$board_hb") 2>/dev/null || true
+    [ -n "$board_hb" ] && { (echo poweroff >&"$board_hb") 2>/dev/null || true; }
     local deadline=$((SECONDS + 20))
     while board_up && [ $SECONDS -lt $deadline ]; do sleep 0.2; done
     board_up && kill "$board_pid" 2>/dev/null
   fi
   wait "$board_pid" 2>/dev/null || true
-  kill "$board_beat" 2>/dev/null || true
-  wait "$board_beat" 2>/dev/null || true
-  exec {board_hb}>&-
-  board_pid= board_beat=
+  [ -z "$board_hb" ] || board_hang_up
+  board_pid=
 }
