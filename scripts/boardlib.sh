@@ -54,7 +54,7 @@ board_boot() {
       echo beat
       sleep 2
     done
-  ) >&"$board_hb" 2>/dev/null &
+  ) 1>&"$board_hb" 2>/dev/null &
   board_beat=$!
 }
 
@@ -93,7 +93,7 @@ board_hang_up() {
 board_off() {
   [ -n "$board_pid" ] || return 0
   if board_up; then
-    [ -n "$board_hb" ] && { (echo poweroff >&"$board_hb") 2>/dev/null || true; }
+    [ -n "$board_hb" ] && { (echo poweroff 1>&"$board_hb") 2>/dev/null || true; }
     local deadline=$((SECONDS + 20))
     while board_up && [ $SECONDS -lt $deadline ]; do sleep 0.2; done
     board_up && kill "$board_pid" 2>/dev/null
