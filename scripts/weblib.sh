@@ -34,7 +34,7 @@ build_docroot() {
   local name=$1 board=$2 docroot=$3 stage="$top/build/$1/stage"
   mkdir -p "$board/proc" "$board/sbin" "$board/etc" "$board/tmp"
   configure_build "$name" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DNB_ROOT="$board" \
-    -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
+    -DCMAKE_INSTALL_PREFIX=/usr -DNB_DOCROOT=/var/www >/dev/null
   rm -rf "$stage" "$docroot"
   # The board's own layout (/var/www/cgi-bin, /var/www/images), staged.
   DESTDIR="$stage" cmake --install "$top/build/$name" >/dev/null
