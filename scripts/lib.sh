@@ -2,11 +2,37 @@
 # shellcheck shell=bash
 
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+export top
 jobs=$(nproc 2>/dev/null || echo 2)
+export jobs
 
-# Installs the Debian packages that are missing (as root, on a fresh machine).
+# Every Debian package that some stage of the test command uses.
+nb_test_pkgs=(
+  cmake make g++ libgtest-dev googletest valgrind binutils file musl-tools git
+  clang libclang-rt-14-dev clang-format shellcheck python3 python3-pyflakes
+  g++-arm-linux-gnueabi g++-mips-linux-gnu qemu-user
+  busybox curl lighttpd chromium
+  qemu-system-arm cpio gzip xz-utils
+)
+
+# Runs apt-get with its arguments up to four times, pausing between tries:
+# a mirror in the middle of a sync answers with lists of the wrong size for
+# a minute or two. apt_retry WHAT APT-GET-ARGS...
+apt_retry() {
+  local what=$1 try
+  shift
+  for try in 1 2 3 4; do
+    DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 "$@" && return 0
+    [ "$try" -lt 4 ] && { echo "== $what failed (try $try of 4); again in $((try * 15)) s" >&2; sleep $((try * 15)); }
+  done
+  echo "== $what failed four times: the Debian mirror is likely in the middle of a sync; a rerun in a few minutes will likely pass" >&2
+  return 1
+}
+
+# Installs the Debian packages that are missing (as root, on a fresh machine),
+# starting none of their services.
 need_pkgs() {
-  local missing=()
+  local missing=() p
   for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
   done
@@ -17,10 +43,20 @@ need_pkgs() {
     return 1
   fi
   if [ -z "${NB_APT_UPDATED:-}" ]; then
-    apt-get -o DPkg::Lock::Timeout=900 update -qq
+    apt_retry "apt-get update" update -qq || return 1
     export NB_APT_UPDATED=1
   fi
-  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # Servers such as apache2 and nginx start their system service when they
+  # are installed, unless policy-rc.d says no: this machine's services stay
+  # as they are.
+  local policy=/usr/sbin/policy-rc.d made_policy=
+  if [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\nexit 101\n' >"$policy" && chmod 755 "$policy" && made_policy=1
+  fi
+  local rc=0
+  apt_retry "installing ${missing[*]}" install -y -qq --no-install-recommends "${missing[@]}" >/dev/null || rc=1
+  [ -z "$made_policy" ] || rm -f "$policy"
+  return "$rc"
 }
 
 # Configures and builds one folder below build/: configure_build NAME [cmake args...]
@@ -29,33 +65,4 @@ configure_build() {
   shift
   cmake -S "$top" -B "$top/build/$name" -DNB_WERROR=ON "$@" >/dev/null
   cmake --build "$top/build/$name" -j "$jobs"
-}
-
-# Tallies of every suite that the test command runs, for its closing line.
-NB_TALLY=${NB_TALLY:-$top/build/tally}
-
-# Adds to the tally: tally PASSED FAILED
-tally() {
-  mkdir -p "$(dirname "$NB_TALLY")"
-  echo "$1 $2" >> "$NB_TALLY"
-}
-
-# The failures tallied so far.
-failures() {
-  awk '{f += $2} END {print f + 0}' "$NB_TALLY" 2>/dev/null || echo 0
-}
-
-# Runs ctest in a build folder and tallies its tests: run_ctest DIR [ctest args...]
-run_ctest() {
-  local dir=$1 log rc=0
-  shift
-  log=$(mktemp)
-  (cd "$dir" && ctest --output-on-failure "$@") 2>&1 | tee "$log" || rc=$?
-  local line total failed
-  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
-  rm -f "$log"
-  total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
-  failed=$(sed -E 's/.*passed, ([0-9]+) tests? failed.*/\1/' <<<"$line")
-  [ -n "$line" ] && tally $((total - failed)) "$failed"
-  return $rc
 }

@@ -1,0 +1,18 @@
+# The builds beside the test build: the board's, a plain packager's, the two
+# fully static ones, the sanitizer build and the cross builds.
+set(nb_sub "${NB_PYTHON}" "${NB_STAGES_SRC}/subbuild.py")
+set(nb_src "${PROJECT_SOURCE_DIR}")
+
+nb_stage(build.board build ${nb_sub} board "${nb_src}" "${NB_STAGE_DIR}/board")
+nb_stage(build.plain build ${nb_sub} plain "${nb_src}" "${NB_STAGE_DIR}/plain")
+foreach(libc glibc musl)
+  # The suites of this build, started against the static program over the
+  # same test board.
+  nb_stage(build.static-${libc} build ${nb_sub} static "${nb_src}" "${NB_STAGE_DIR}/static-${libc}"
+    ${libc} "${CMAKE_BINARY_DIR}/tests/root" $<TARGET_FILE:process_tests> $<TARGET_FILE:hostile_tests>)
+  set_tests_properties(build.static-${libc} PROPERTIES RESOURCE_LOCK board)
+endforeach()
+nb_stage(build.asan build ${nb_sub} asan "${nb_src}" "${NB_STAGE_DIR}/asan")
+foreach(triple arm-linux-gnueabi mips-linux-gnu)
+  nb_stage(cross.${triple} cross ${nb_sub} cross "${nb_src}" "${NB_STAGE_DIR}/cross-${triple}" ${triple})
+endforeach()

@@ -1,0 +1,4 @@
+# The committed layout of the C++, and clean shell and Python.
+foreach(tool clang-format shellcheck python)
+  nb_stage(lint.${tool} lint "${NB_PYTHON}" "${NB_STAGES_SRC}/lint.py" ${tool} "${PROJECT_SOURCE_DIR}")
+endforeach()
