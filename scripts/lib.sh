@@ -18,12 +18,13 @@ nb_test_pkgs=(
 # Runs apt-get with its arguments up to four times, pausing between tries:
 # a mirror in the middle of a sync answers with lists of the wrong size for
 # a minute or two. apt_retry WHAT APT-GET-ARGS...
+# NB_APT_PAUSE sets the first pause in seconds (default 15; later ones grow).
 apt_retry() {
-  local what=$1 try
+  local what=$1 try pause=${NB_APT_PAUSE:-15}
   shift
   for try in 1 2 3 4; do
     DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 "$@" && return 0
-    [ "$try" -lt 4 ] && { echo "== $what failed (try $try of 4); again in $((try * 15)) s" >&2; sleep $((try * 15)); }
+    [ "$try" -lt 4 ] && { echo "== $what failed (try $try of 4); again in $((try * pause)) s" >&2; sleep $((try * pause)); }
   done
   echo "== $what failed four times: the Debian mirror is likely in the middle of a sync; a rerun in a few minutes will likely pass" >&2
   return 1
