@@ -42,8 +42,9 @@ void page_request(varlist vars) {
 // answers the browser with the wait page. Returns in the child, and in the
 // parent only when /etc/Configure could not be started.
 void save_request(varlist vars) {
-  // A save is a GET, so another site's page could send one: refuse it.
-  if (is_cross_site()) {
+  // A save is a GET, so another site's page could send one: without proof
+  // that it comes from the board's own page it changes nothing.
+  if (!save_is_proven(request_save_context())) {
     home_document();
     return;
   }
