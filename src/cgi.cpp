@@ -84,7 +84,11 @@ int main() {
   varlist getvars = form_method >= 0 ? getGETvars() : nullptr;
   varlist postvars = form_method == 1 ? getPOSTvars() : nullptr;
 
-  if (form_method == 0) {
+  if (form_method == 0 && is_head_request()) {
+    // HEAD must have no body: a server that passes one on would hand it to
+    // a keep-alive client as the next answer. It changes nothing either.
+    html_content_type();
+  } else if (form_method == 0) {
     if (getvars == nullptr || getvars[0] == nullptr) {
       home_document(); // the bare address
     } else {

@@ -20,6 +20,11 @@ int getRequestMethod() {
   return std::strcmp(m, "POST") == 0 ? 1 : -1;
 }
 
+bool is_head_request() {
+  const char *m = std::getenv("REQUEST_METHOD");
+  return m != nullptr && std::strcmp(m, "HEAD") == 0;
+}
+
 char hex2char(const char *hex) {
   auto digit = [](char ch) {
     auto c = static_cast<unsigned char>(ch);

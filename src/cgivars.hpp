@@ -13,6 +13,8 @@ inline constexpr long POST_MAX = 65536;
 
 // Method code of REQUEST_METHOD: 0 for GET or HEAD, 1 for POST, -1 otherwise.
 int getRequestMethod();
+// True when REQUEST_METHOD is HEAD: the answer is its header alone.
+bool is_head_request();
 // Pairs of QUERY_STRING; an empty list (not null) when it is unset.
 varlist getGETvars();
 // Pairs of the POST body on standard input. Exits with status 1, writing

@@ -170,6 +170,8 @@ std::vector<row> hostile_rows() {
       // A save without proof that it comes from the board's own page.
       {"a save with no signal", {"GET", "rc=2&DNS1=6.6.6.6", {"HTTP_HOST=127.0.0.1:8080"}}, shell(hardware), "old\n",
        "<same>", 0, board_fault::none, 0},
+      {"a HEAD save", {"HEAD", "rc=2&DNS1=6.6.6.6", own_page}, "Content-type: text/html\n\n", "old\n", "<same>", 0,
+       board_fault::none, 0},
       // A failing board.
       {"unwritable settings folder", {"GET", "rc=2&DNS1=6.6.6.6", own_page, "", {}, true}, wait_page, "old\n",
        "<same>", 0, board_fault::unwritable, 1},
