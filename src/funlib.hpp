@@ -108,7 +108,9 @@ void insert_netdata(const char *str1, const char *str2);
 
 // Appends the settings line of one saved pair to netdata (NUL-terminated,
 // NETDATA_SIZE bytes). Returns false, leaving netdata as it is, for a pair
-// that is unsafe to store or a line that would not fit whole.
+// that is unsafe to store (a name that is no shell variable name, or one a
+// shell or the loader acts on; a value that could leave its quotes) or a
+// line that would not fit whole.
 bool netdata_append(char *netdata, const char *name, const char *value);
 
 #endif

@@ -227,6 +227,8 @@ TEST(Settings, AppendsSafeWholeLines) {
       {"DNS1", "`x`", false}, {"DNS1", "\x7F", false}, {"DNS1", "\t", false},
       {"A B", "1", false}, {"1A", "1", false}, {"", "1", false}, {"A-B", "1", false}, {"\xC3\xA9", "1", false},
       {"_a1", "it's \xC3\xA9 ok", true},
+      // Names a shell or the loader acts on.
+      {"PATH", "/tmp", false}, {"IFS", ".", false}, {"LD_PRELOAD", "/tmp/x.so", false},
   };
   char netdata[NETDATA_SIZE] = "";
   for (const auto &s : steps)
