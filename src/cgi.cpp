@@ -38,6 +38,15 @@ void page_request(varlist vars) {
   htmlFooter();
 }
 
+// The settings form as the file now reads, in its document shell: the
+// answer to a save that stored nothing.
+void form_document() {
+  htmlHeader(PAGE_TITLE);
+  htmlBody();
+  html_table_wanlan();
+  htmlFooter();
+}
+
 // rc=2: store the settings, then become /etc/Configure while a child
 // answers the browser with the wait page. Returns in the child, and in the
 // parent only when /etc/Configure could not be started.
@@ -52,8 +61,14 @@ void save_request(varlist vars) {
   bool any = false;
   for (char **p = vars + 2; *p != nullptr; p += 2)
     any = netdata_append(netdata, p[0], p[1]) || any;
-  if (any)
-    write_netdata(netdata);
+  // Pairs that stored nothing (all left out, or the file could not be
+  // written) start nothing; the form shows at once that nothing was saved.
+  // rc=2 alone applies the file as it stands.
+  bool had_pairs = vars[2] != nullptr;
+  if (had_pairs && !(any && write_netdata(netdata))) {
+    form_document();
+    return;
+  }
 
   // Nothing is buffered yet, so the fork duplicates no output.
   pid_t pid = ::fork();

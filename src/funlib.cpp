@@ -145,7 +145,7 @@ void read_netdata() {
   finish(); // a last line without a line feed keeps its whole value
 }
 
-void write_netdata(const char *str) {
+bool write_netdata(const char *str) {
   // A fresh file beside the old one, renamed over it: readers and
   // /etc/Configure see the old text or the new, and a link planted at the
   // settings path is replaced, never written through.
@@ -154,14 +154,16 @@ void write_netdata(const char *str) {
   std::memcpy(tmp + sizeof PATH_SETTINGS - 1, ".XXXXXX", 8);
   unique_fd fd(::mkostemp(tmp, O_CLOEXEC));
   if (fd.get() < 0)
-    return;
+    return false;
   // A short write (a full disk) fails the save as an error does.
   auto len = static_cast<ssize_t>(std::strlen(str));
   bool ok = ::write(fd.get(), str, static_cast<std::size_t>(len)) == len && ::fchmod(fd.get(), 0644) == 0 &&
             ::fsync(fd.get()) == 0;
   ok = fd.reset() && ok;
-  if (!ok || std::rename(tmp, PATH_SETTINGS) != 0)
-    ::unlink(tmp);
+  if (ok && std::rename(tmp, PATH_SETTINGS) == 0)
+    return true;
+  ::unlink(tmp);
+  return false;
 }
 
 bool netdata_append(char *netdata, const char *name, const char *value) {

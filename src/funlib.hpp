@@ -94,9 +94,10 @@ extern std::array<_netconf, NETCONF_COUNT> netconf;
 // Capacity of the settings text, with its NUL.
 inline constexpr std::size_t NETDATA_SIZE = 2048;
 
-// Replaces the settings file atomically with str; silent when it cannot.
-// Never writes through a link planted at the settings path.
-void write_netdata(const char *str);
+// Replaces the settings file atomically with str; false, leaving the old
+// file as it was, when it cannot. Never writes through a link planted at
+// the settings path.
+bool write_netdata(const char *str);
 
 // Overlays the settings file onto netconf. A missing file, a link or
 // anything but a regular file leaves the table as it is.

@@ -164,19 +164,23 @@ std::vector<row> hostile_rows() {
        board_fault::none, 0},
       // Odd things at the settings path.
       {"save over a FIFO", {"GET", "rc=2&DNS1=1.1.1.1", own_page}, wait_page, "<fifo>", "DNS1=\"1.1.1.1\"\n", 0, board_fault::none, 1},
-      {"save over a directory", {"GET", "rc=2&DNS1=1.1.1.1", own_page}, wait_page, "<dir>", "<dir>", 0,
-       board_fault::none, 1},
+      {"save over a directory", {"GET", "rc=2&DNS1=1.1.1.1", own_page}, form("10.1.10.227"), "<dir>", "<dir>", 0,
+       board_fault::none, 0},
       {"save over a dangling link", {"GET", "rc=2&DNS1=1.1.1.1", own_page}, wait_page, "<dangling>", "DNS1=\"1.1.1.1\"\n"},
       // A save without proof that it comes from the board's own page.
       {"a save with no signal", {"GET", "rc=2&DNS1=6.6.6.6", {"HTTP_HOST=127.0.0.1:8080"}}, shell(hardware), "old\n",
        "<same>", 0, board_fault::none, 0},
       {"a HEAD save", {"HEAD", "rc=2&DNS1=6.6.6.6", own_page}, "Content-type: text/html\n\n", "old\n", "<same>", 0,
        board_fault::none, 0},
+      // Saves that store nothing show the form as the file reads, and start
+      // nothing.
+      {"every pair unsafe", {"GET", "rc=2&PATH=/tmp&DNS1=%24(reboot)", own_page}, form("10.1.10.227"), "old\n",
+       "<same>", 0, board_fault::none, 0},
       // A failing board.
-      {"unwritable settings folder", {"GET", "rc=2&DNS1=6.6.6.6", own_page, "", {}, true}, wait_page, "old\n",
-       "<same>", 0, board_fault::unwritable, 1},
-      {"full file system", {"GET", "rc=2&DNS1=6.6.6.6&DNS2=77777777777777777777", own_page}, wait_page,
-       "old\n", "<same>", 0, board_fault::full_disk, 1},
+      {"unwritable settings folder", {"GET", "rc=2&DNS1=6.6.6.6", own_page, "", {}, true}, form("10.1.10.227"), "old\n",
+       "<same>", 0, board_fault::unwritable, 0},
+      {"full file system", {"GET", "rc=2&DNS1=6.6.6.6&DNS2=77777777777777777777", own_page}, form("10.1.10.227"),
+       "old\n", "<same>", 0, board_fault::full_disk, 0},
       {"no /etc/Configure", {"GET", "rc=2&DNS1=6.6.6.6", own_page}, wait_page, "old\n", "DNS1=\"6.6.6.6\"\n", 0,
        board_fault::no_configure},
       {"/etc/Configure not executable", {"GET", "rc=2&DNS1=6.6.6.6", own_page}, wait_page, "old\n", "DNS1=\"6.6.6.6\"\n", 0,
