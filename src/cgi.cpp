@@ -22,6 +22,10 @@ void page_request(varlist vars) {
   htmlHeader(PAGE_TITLE);
   htmlBody();
   for (char **p = vars + 2; *p != nullptr; p += 2) {
+    // Once a write has failed the browser has gone: no further page is
+    // written and no further command started.
+    if (std::ferror(stdout))
+      return;
     const char *name = p[0], *value = p[1];
     int page = cgi_name_parse(name) == INDEX_LINK ? index_link_parse(value) : -1;
     switch (page) {
@@ -34,6 +38,10 @@ void page_request(varlist vars) {
     case ROUTETABLE: html_table_routetable(); break;
     default: html_debug(false, name, value); break;
     }
+    // Each page goes to the browser when it is done, so that a browser that
+    // has gone shows before the next page's work.
+    if (page >= 0)
+      std::fflush(stdout);
   }
   htmlFooter();
 }

@@ -3,6 +3,7 @@
 // settings file it must leave.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <dirent.h>
@@ -38,6 +39,7 @@ struct row {
   int status = 0;                // of every process the request left
   board_fault fault = board_fault::none;
   int started = -1;              // times /etc/Configure ran, -1 unchecked
+  int routed = -1;               // times /sbin/route ran, -1 unchecked
 };
 
 const std::string hardware = golden("hardware");
@@ -198,6 +200,8 @@ std::vector<row> hostile_rows() {
       {"web server gone, page", {"GET", "rc=1&index_link=Hardware&index_link=Hardware", {}, "", {}, false,
                                  request::reader_gone},
        "<any>"},
+      {"standard output closed, many command pages", {"GET", nullptr, {}, "", {}, false, request::closed}, "", "", "",
+       0, board_fault::none, -1, 1},
   };
   return rows;
 }
@@ -209,6 +213,12 @@ void add_built_rows(std::vector<row> &rows) {
   built_queries.reserve(1000);
   auto query = [](std::string q) { return built_queries.emplace_back(std::move(q)).c_str(); };
   for (auto &r : rows) {
+    if (r.what == "standard output closed, many command pages") {
+      std::string q = "rc=1";
+      for (int i = 0; i < 50; ++i)
+        q += "&index_link=Route+Table";
+      r.req.query = query(q);
+    }
     if (r.what == "100,000 ampersands")
       r.req.query = query("rc=1" + std::string(99999, '&') + "index_link=Hardware&");
     if (r.what == "the longest query the kernel passes") {
@@ -300,6 +310,7 @@ TEST_F(Hostile, EveryRowGetsItsSoundAnswer) {
   for (const row &r : rows) {
     reset_board();
     put("/sbin/ifconfig", "#!/bin/sh\necho eth0\n", 0755);
+    put("/sbin/route", "#!/bin/sh\necho x >> " + board("/log/routed") + "\necho 'Kernel IP routing table'\n", 0755);
     ::mkdir(board("/log").c_str(), 0777);
     ::chmod(board("/log").c_str(), 0777);
     std::string configure = "#!/bin/sh\necho x >> " + board("/log/started") + "\n";
@@ -335,6 +346,11 @@ TEST_F(Hostile, EveryRowGetsItsSoundAnswer) {
     EXPECT_EQ(leftovers(), 0) << r.what << ": a temporary file was left in /tmp";
     if (r.started >= 0) {
       EXPECT_EQ(get("/log/started"), r.started > 0 ? std::string("x\n") : "<missing>") << r.what;
+    }
+    if (r.routed >= 0) {
+      std::string log = get("/log/routed");
+      auto runs = log == "<missing>" ? 0 : std::count(log.begin(), log.end(), '\n');
+      EXPECT_EQ(runs, r.routed) << r.what;
     }
     if (r.fault == board_fault::noisy) {
       EXPECT_EQ(a.out.size(), r.out.size() + 3000 * noise_line.size()) << r.what;
