@@ -381,7 +381,11 @@ def browser(board):
     for d in (shots, tmp):
         os.makedirs(d, exist_ok=True)
     inspect = f"http://127.0.0.1:{board.inspect}"
-    env = dict(os.environ, NB_BASE=f"http://127.0.0.1:{board.port}", NB_OTHER=f"http://127.0.0.1:{other.server_port}",
+    # The browser reaches the board by its own name, which it maps to
+    # 127.0.0.1, as a person on the LAN would: to a loopback address it
+    # would send Sec-Fetch-Site, and the pages without a Referer would test
+    # nothing.
+    env = dict(os.environ, NB_BASE=f"http://northbeam:{board.port}", NB_OTHER=f"http://127.0.0.1:{other.server_port}",
                NB_SETTINGS=f"{inspect}/config.out", NB_LOG=f"{inspect}/configure.log", NB_SHOTS=shots, NB_TMP=tmp,
                NB_CPU="ARMv7 Processor", NB_NET="HWaddr 52:54:00:4E:42:00",
                NB_LOGGED="configure: that is the DHCP lease (bound)\n", NB_AUTH=board.login)
