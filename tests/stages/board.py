@@ -388,7 +388,8 @@ def browser(board):
     env = dict(os.environ, NB_BASE=f"http://northbeam:{board.port}", NB_OTHER=f"http://127.0.0.1:{other.server_port}",
                NB_SETTINGS=f"{inspect}/config.out", NB_LOG=f"{inspect}/configure.log", NB_SHOTS=shots, NB_TMP=tmp,
                NB_CPU="ARMv7 Processor", NB_NET="HWaddr 52:54:00:4E:42:00",
-               NB_LOGGED="configure: that is the DHCP lease (bound)\n", NB_AUTH=board.login)
+               NB_LOGGED="configure: that is the DHCP lease (bound)\nconfigure: settings kept on flash\n",
+               NB_AUTH=board.login)
     try:
         done = subprocess.run(["node", os.path.join(web, "session.mjs")], env=env, cwd=web, timeout=240)
         check("browser: the session's checks", done.returncode == 0, f"exit {done.returncode}")
