@@ -38,3 +38,11 @@ endforeach()
 nb_stage(browser.session browser ${nb_web} browser)
 set_tests_properties(browser.session PROPERTIES FIXTURES_REQUIRED "web-docroot;web-busybox;web-other"
   RESOURCE_LOCK web-board TIMEOUT 300)
+
+# The load: its own board, whose commands print their PIDs, and its own
+# busybox httpd, started and stopped by the test itself.
+northbeam_add(northbeam_load "${NB_STAGE_DIR}/load/board")
+set(NB_LOAD_SECONDS 15 CACHE STRING "Seconds the load runs")
+nb_stage(load.busybox load "${NB_PYTHON}" "${NB_STAGES_SRC}/load.py" "${NB_STAGE_DIR}/load"
+  $<TARGET_FILE:northbeam_load> ${NB_LOAD_SECONDS})
+set_tests_properties(load.busybox PROPERTIES TIMEOUT 180)
