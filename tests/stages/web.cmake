@@ -46,3 +46,6 @@ set(NB_LOAD_SECONDS 15 CACHE STRING "Seconds the load runs")
 nb_stage(load.busybox load "${NB_PYTHON}" "${NB_STAGES_SRC}/load.py" "${NB_STAGE_DIR}/load"
   $<TARGET_FILE:northbeam_load> ${NB_LOAD_SECONDS})
 set_tests_properties(load.busybox PROPERTIES TIMEOUT 180)
+
+# The README's way for the web server's user to apply a save as root.
+nb_stage(web.sudoers web /usr/sbin/visudo -cf "${PROJECT_SOURCE_DIR}/tests/web/servers/sudoers")
