@@ -4,7 +4,7 @@
 # test per server (web.SERVER.CHECK). They share the board's settings file
 # and Configure log, so they take turns (RESOURCE_LOCK web-board). Then the
 # Chromium session against busybox httpd, and the load.
-northbeam_add(northbeam_web "${NB_STAGE_DIR}/web/board")
+northbeam_add(northbeam_web "${NB_STAGE_DIR}/web/board" "")
 set(nb_web "${NB_PYTHON}" "${NB_STAGES_SRC}/web.py" "${NB_STAGE_DIR}/web")
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${NB_STAGES_SRC}/web.py")
 execute_process(COMMAND ${nb_web} list servers OUTPUT_VARIABLE nb_web_servers
@@ -41,7 +41,7 @@ set_tests_properties(browser.session PROPERTIES FIXTURES_REQUIRED "web-docroot;w
 
 # The load: its own board, whose commands print their PIDs, and its own
 # busybox httpd, started and stopped by the test itself.
-northbeam_add(northbeam_load "${NB_STAGE_DIR}/load/board")
+northbeam_add(northbeam_load "${NB_STAGE_DIR}/load/board" "")
 set(NB_LOAD_SECONDS 15 CACHE STRING "Seconds the load runs")
 nb_stage(load.busybox load "${NB_PYTHON}" "${NB_STAGES_SRC}/load.py" "${NB_STAGE_DIR}/load"
   $<TARGET_FILE:northbeam_load> ${NB_LOAD_SECONDS})
