@@ -22,6 +22,10 @@ void page_request(varlist vars) {
   htmlHeader(PAGE_TITLE);
   htmlBody();
   for (char **p = vars + 2; *p != nullptr; p += 2) {
+    // Once a write has failed the browser has gone: no further page is
+    // written and no further command started.
+    if (std::ferror(stdout))
+      return;
     const char *name = p[0], *value = p[1];
     int page = cgi_name_parse(name) == INDEX_LINK ? index_link_parse(value) : -1;
     switch (page) {
@@ -34,7 +38,20 @@ void page_request(varlist vars) {
     case ROUTETABLE: html_table_routetable(); break;
     default: html_debug(false, name, value); break;
     }
+    // Each page goes to the browser when it is done, so that a browser that
+    // has gone shows before the next page's work.
+    if (page >= 0)
+      std::fflush(stdout);
   }
+  htmlFooter();
+}
+
+// The settings form as the file now reads, in its document shell: the
+// answer to a save that stored nothing.
+void form_document() {
+  htmlHeader(PAGE_TITLE);
+  htmlBody();
+  html_table_wanlan();
   htmlFooter();
 }
 
@@ -42,8 +59,9 @@ void page_request(varlist vars) {
 // answers the browser with the wait page. Returns in the child, and in the
 // parent only when /etc/Configure could not be started.
 void save_request(varlist vars) {
-  // A save is a GET, so another site's page could send one: refuse it.
-  if (is_cross_site()) {
+  // A save is a GET, so another site's page could send one: without proof
+  // that it comes from the board's own page it changes nothing.
+  if (!save_is_proven(request_save_context())) {
     home_document();
     return;
   }
@@ -51,8 +69,14 @@ void save_request(varlist vars) {
   bool any = false;
   for (char **p = vars + 2; *p != nullptr; p += 2)
     any = netdata_append(netdata, p[0], p[1]) || any;
-  if (any)
-    write_netdata(netdata);
+  // Pairs that stored nothing (all left out, or the file could not be
+  // written) start nothing; the form shows at once that nothing was saved.
+  // rc=2 alone applies the file as it stands.
+  bool had_pairs = vars[2] != nullptr;
+  if (had_pairs && !(any && write_netdata(netdata))) {
+    form_document();
+    return;
+  }
 
   // Nothing is buffered yet, so the fork duplicates no output.
   pid_t pid = ::fork();
@@ -83,7 +107,11 @@ int main() {
   varlist getvars = form_method >= 0 ? getGETvars() : nullptr;
   varlist postvars = form_method == 1 ? getPOSTvars() : nullptr;
 
-  if (form_method == 0) {
+  if (form_method == 0 && is_head_request()) {
+    // HEAD must have no body: a server that passes one on would hand it to
+    // a keep-alive client as the next answer. It changes nothing either.
+    html_content_type();
+  } else if (form_method == 0) {
     if (getvars == nullptr || getvars[0] == nullptr) {
       home_document(); // the bare address
     } else {

@@ -1,11 +1,15 @@
 // Request decoding for the board's web interface.
 #include "cgivars.hpp"
 
+#include <algorithm>
+#include <arpa/inet.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <string_view>
 #include <strings.h>
+#include <sys/utsname.h>
 
 int getRequestMethod() {
   const char *m = std::getenv("REQUEST_METHOD");
@@ -14,6 +18,11 @@ int getRequestMethod() {
   if (std::strcmp(m, "GET") == 0 || std::strcmp(m, "HEAD") == 0)
     return 0;
   return std::strcmp(m, "POST") == 0 ? 1 : -1;
+}
+
+bool is_head_request() {
+  const char *m = std::getenv("REQUEST_METHOD");
+  return m != nullptr && std::strcmp(m, "HEAD") == 0;
 }
 
 char hex2char(const char *hex) {
@@ -128,31 +137,152 @@ int cleanUp(int /*form_method*/, varlist getvars, varlist postvars) {
 
 namespace {
 
-// True when url names exactly the host[:port] that the browser asked for.
-bool same_host(const char *url, const char *host) {
-  const char *p = std::strstr(url, "://");
-  if (p == nullptr)
+#ifndef NB_BOARD_HOSTS
+#define NB_BOARD_HOSTS
+#endif
+
+// Names by which the board is reached, besides its addresses and its own
+// name; NB_BOARD_HOSTS adds the local DNS names a build is given.
+constexpr std::string_view board_names[] = {"localhost", NB_BOARD_HOSTS};
+
+bool equal_nocase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+// A port: decimal digits only, 1 to 65535.
+bool parse_port(std::string_view s, unsigned &port) {
+  if (s.empty() || s.size() > 5)
     return false;
-  p += 3;
-  std::size_t n = std::strcspn(p, "/?#");
-  // Credentials before "@" are not part of the host.
-  for (std::size_t i = n; i > 0; --i)
-    if (p[i - 1] == '@') {
-      p += i;
-      n -= i;
-      break;
-    }
-  return std::strlen(host) == n && strncasecmp(p, host, n) == 0;
+  unsigned n = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9')
+      return false;
+    n = n * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (n == 0 || n > 65535)
+    return false;
+  port = n;
+  return true;
+}
+
+// Splits "host[:port]", the host a name, a dotted address or a bracketed
+// IPv6 address; port is 0 when none is given. False for an empty host or
+// a port that is empty or no number.
+bool split_authority(std::string_view s, std::string_view &host, unsigned &port) {
+  std::size_t colon = 0;
+  if (!s.empty() && s[0] == '[') {
+    colon = s.find(']');
+    if (colon == std::string_view::npos)
+      return false;
+    ++colon;
+  } else {
+    colon = std::min(s.find(':'), s.size());
+  }
+  host = s.substr(0, colon);
+  port = 0;
+  if (host.empty())
+    return false;
+  if (colon == s.size())
+    return true;
+  return s[colon] == ':' && parse_port(s.substr(colon + 1), port);
+}
+
+// True when text is an address inet_pton reads whole: a dotted IPv4
+// address (four numbers, no leading zeros) or an IPv6 address.
+bool is_address(int family, std::string_view text) {
+  char copy[64];
+  if (text.size() >= sizeof copy)
+    return false;
+  std::memcpy(copy, text.data(), text.size());
+  copy[text.size()] = '\0';
+  unsigned char addr[16];
+  return ::inet_pton(family, copy, addr) == 1;
+}
+
+// The hosts a save may be sent to: the board's addresses and names. Any
+// other Host is a name that someone else's DNS points at the board.
+bool is_board_host(std::string_view host, const char *nodename) {
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+    return is_address(AF_INET6, host.substr(1, host.size() - 2));
+  if (is_address(AF_INET, host))
+    return true;
+  if (nodename != nullptr && equal_nocase(host, nodename))
+    return true;
+  for (std::string_view name : board_names)
+    if (equal_nocase(host, name))
+      return true;
+  return false;
+}
+
+// True when url is http or https at exactly host and port: a URL without
+// a port has its scheme's, and credentials before "@" are not the host.
+bool names_board(std::string_view url, std::string_view host, unsigned port) {
+  std::size_t sep = url.find("://");
+  if (sep == std::string_view::npos)
+    return false;
+  std::string_view scheme = url.substr(0, sep);
+  unsigned url_port = 0;
+  if (equal_nocase(scheme, "http"))
+    url_port = 80;
+  else if (equal_nocase(scheme, "https"))
+    url_port = 443;
+  else
+    return false;
+  std::string_view authority = url.substr(sep + 3);
+  authority = authority.substr(0, authority.find_first_of("/?#"));
+  std::size_t at = authority.rfind('@');
+  if (at != std::string_view::npos)
+    authority.remove_prefix(at + 1);
+  std::string_view url_host;
+  unsigned given = 0;
+  if (!split_authority(authority, url_host, given))
+    return false;
+  if (given != 0)
+    url_port = given;
+  return equal_nocase(url_host, host) && url_port == port;
+}
+
+// An environment variable's value, case aside.
+bool env_is(const char *name, const char *value) {
+  const char *v = std::getenv(name);
+  return v != nullptr && strcasecmp(v, value) == 0;
 }
 
 } // namespace
 
-bool is_cross_site() {
-  if (const char *site = std::getenv("HTTP_SEC_FETCH_SITE"))
-    return std::strcmp(site, "same-origin") != 0 && std::strcmp(site, "none") != 0;
-  const char *host = std::getenv("HTTP_HOST");
-  if (const char *origin = std::getenv("HTTP_ORIGIN"))
-    return std::strcmp(origin, "null") == 0 || (host != nullptr && !same_host(origin, host));
-  const char *referer = std::getenv("HTTP_REFERER");
-  return referer != nullptr && host != nullptr && !same_host(referer, host);
+save_context request_save_context() {
+  static utsname uts;
+  const char *nodename = ::uname(&uts) == 0 ? uts.nodename : nullptr;
+  // The scheme matters only for the default port, when neither Host nor
+  // SERVER_PORT gives one. Servers with TLS say so in HTTPS=on (Apache,
+  // lighttpd, nginx's fastcgi_params) or REQUEST_SCHEME (Apache, nginx);
+  // busybox httpd and mini_httpd have no TLS and set neither.
+  bool https = env_is("HTTPS", "on") || env_is("REQUEST_SCHEME", "https");
+  return {std::getenv("HTTP_HOST"),      std::getenv("HTTP_SEC_FETCH_SITE"), std::getenv("HTTP_ORIGIN"),
+          std::getenv("HTTP_REFERER"),   std::getenv("SERVER_PORT"),         https,
+          nodename};
+}
+
+bool save_is_proven(const save_context &c) {
+  // The Host first: a browser led to the board by another site's DNS name
+  // calls that site's pages same-origin and sends them as proof.
+  std::string_view host;
+  unsigned port = 0;
+  if (c.host == nullptr || !split_authority(c.host, host, port) || !is_board_host(host, c.nodename))
+    return false;
+  // nginx passes Host without its port: the server's port is the one asked for.
+  if (port == 0 && c.server_port != nullptr && !parse_port(c.server_port, port))
+    return false;
+  if (port == 0)
+    port = c.https ? 443 : 80;
+  // The first signal the browser sent decides. A GET navigation over plain
+  // HTTP may carry none, and another site's page can turn the Referer off,
+  // so no signal at all is no proof.
+  if (c.sec_fetch_site != nullptr)
+    return std::strcmp(c.sec_fetch_site, "same-origin") == 0 || std::strcmp(c.sec_fetch_site, "none") == 0;
+  if (c.origin != nullptr)
+    return names_board(c.origin, host, port);
+  if (c.referer != nullptr)
+    return names_board(c.referer, host, port);
+  return false;
 }

@@ -13,6 +13,8 @@ inline constexpr long POST_MAX = 65536;
 
 // Method code of REQUEST_METHOD: 0 for GET or HEAD, 1 for POST, -1 otherwise.
 int getRequestMethod();
+// True when REQUEST_METHOD is HEAD: the answer is its header alone.
+bool is_head_request();
 // Pairs of QUERY_STRING; an empty list (not null) when it is unset.
 varlist getGETvars();
 // Pairs of the POST body on standard input. Exits with status 1, writing
@@ -34,8 +36,24 @@ void unescape_url(char *url);
 char hex2char(const char *hex);
 // Frees both lists (either may be null); always returns 0.
 int cleanUp(int form_method, varlist getvars, varlist postvars);
-// True when the browser says the request came from another site, through
-// Sec-Fetch-Site, Origin or Referer against Host.
-bool is_cross_site();
+// What a save request tells about where it was sent from and to, as the
+// web server passes it (null where a header is absent).
+struct save_context {
+  const char *host;           // HTTP_HOST: the name and port the browser asked for
+  const char *sec_fetch_site; // HTTP_SEC_FETCH_SITE
+  const char *origin;         // HTTP_ORIGIN
+  const char *referer;        // HTTP_REFERER
+  const char *server_port;    // SERVER_PORT: the port when Host has none
+  bool https;                 // the request came over TLS
+  const char *nodename;       // the board's own name (uname)
+};
+
+// The save context of this request, from the CGI environment.
+save_context request_save_context();
+
+// True when a save may change the board: its Host is one of the board's
+// own, and Sec-Fetch-Site, else Origin, else Referer shows that it was
+// sent from the board's own page. Anything unclear refuses.
+bool save_is_proven(const save_context &c);
 
 #endif

@@ -36,6 +36,33 @@ bool is_identifier(const char *s) {
   return *s != '\0' && !(*s >= '0' && *s <= '9') && s[std::strspn(s, word)] == '\0';
 }
 
+// Names that a shell or the dynamic loader gives a meaning to. A Configure
+// that sources the settings file would look up its commands, split its
+// words or start up by them, or stop at a read-only one, so they are left
+// out like any unsafe pair. An entry ending in "*" covers every name that
+// begins with the rest.
+constexpr std::string_view shell_names[] = {
+    // POSIX and busybox sh: the command search, word splitting, the start-up
+    // file, cd and ~, the prompts, getopts and the shell's own numbers.
+    "PATH", "IFS", "ENV", "CDPATH", "HOME", "PS1", "PS2", "PS3", "PS4", "OPTIND", "OPTARG", "PPID", "LINENO",
+    // bash: its start-up file and options, globbing, the read-only user ids,
+    // and every variable of its own.
+    "BASH_ENV", "SHELLOPTS", "BASHOPTS", "GLOBIGNORE", "UID", "EUID", "BASH*",
+    // The dynamic loader: libraries preloaded into, or searched for, every
+    // command Configure runs.
+    "LD_*",
+};
+
+// True when name is in shell_names.
+bool is_shell_name(std::string_view name) {
+  for (std::string_view entry : shell_names) {
+    if (entry.back() == '*' ? name.substr(0, entry.size() - 1) == entry.substr(0, entry.size() - 1)
+                            : name == entry)
+      return true;
+  }
+  return false;
+}
+
 // A value that stays inside its double quotes and its line when the file
 // is read back or sourced by a shell: no control character, no quote,
 // backslash, "$" or backquote.
@@ -118,7 +145,7 @@ void read_netdata() {
   finish(); // a last line without a line feed keeps its whole value
 }
 
-void write_netdata(const char *str) {
+bool write_netdata(const char *str) {
   // A fresh file beside the old one, renamed over it: readers and
   // /etc/Configure see the old text or the new, and a link planted at the
   // settings path is replaced, never written through.
@@ -127,21 +154,23 @@ void write_netdata(const char *str) {
   std::memcpy(tmp + sizeof PATH_SETTINGS - 1, ".XXXXXX", 8);
   unique_fd fd(::mkostemp(tmp, O_CLOEXEC));
   if (fd.get() < 0)
-    return;
+    return false;
   // A short write (a full disk) fails the save as an error does.
   auto len = static_cast<ssize_t>(std::strlen(str));
   bool ok = ::write(fd.get(), str, static_cast<std::size_t>(len)) == len && ::fchmod(fd.get(), 0644) == 0 &&
             ::fsync(fd.get()) == 0;
   ok = fd.reset() && ok;
-  if (!ok || std::rename(tmp, PATH_SETTINGS) != 0)
-    ::unlink(tmp);
+  if (ok && std::rename(tmp, PATH_SETTINGS) == 0)
+    return true;
+  ::unlink(tmp);
+  return false;
 }
 
 bool netdata_append(char *netdata, const char *name, const char *value) {
   std::array<std::string_view, 4> line; // the parts of the line
   if (std::strcmp(name, "WAN_STATICIP") == 0)
     line = {std::strcmp(value, "Static IP Address") == 0 ? "WAN_STATICIP=y\n" : "WAN_STATICIP=n\n", "", "", ""};
-  else if (is_identifier(name) && is_safe_value(value))
+  else if (is_identifier(name) && !is_shell_name(name) && is_safe_value(value))
     line = {name, "=\"", value, "\"\n"};
   else
     return false;

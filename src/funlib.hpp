@@ -94,9 +94,10 @@ extern std::array<_netconf, NETCONF_COUNT> netconf;
 // Capacity of the settings text, with its NUL.
 inline constexpr std::size_t NETDATA_SIZE = 2048;
 
-// Replaces the settings file atomically with str; silent when it cannot.
-// Never writes through a link planted at the settings path.
-void write_netdata(const char *str);
+// Replaces the settings file atomically with str; false, leaving the old
+// file as it was, when it cannot. Never writes through a link planted at
+// the settings path.
+bool write_netdata(const char *str);
 
 // Overlays the settings file onto netconf. A missing file, a link or
 // anything but a regular file leaves the table as it is.
@@ -108,7 +109,9 @@ void insert_netdata(const char *str1, const char *str2);
 
 // Appends the settings line of one saved pair to netdata (NUL-terminated,
 // NETDATA_SIZE bytes). Returns false, leaving netdata as it is, for a pair
-// that is unsafe to store or a line that would not fit whole.
+// that is unsafe to store (a name that is no shell variable name, or one a
+// shell or the loader acts on; a value that could leave its quotes) or a
+// line that would not fit whole.
 bool netdata_append(char *netdata, const char *name, const char *value);
 
 #endif

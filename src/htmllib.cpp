@@ -276,8 +276,10 @@ void html_escape(const char *s) {
   }
 }
 
+void html_content_type() { html_out("Content-type: text/html\n\n"); }
 void htmlHeader(const char *title) {
-  html_out("Content-type: text/html\n\n<HTML><HEAD><TITLE>");
+  html_content_type();
+  html_out("<HTML><HEAD><TITLE>");
   html_escape(title);
   html_out("</TITLE></HEAD>");
 }

@@ -13,7 +13,9 @@ void html_out(std::string_view s);
 // request, a file or a command goes out through here.
 void html_escape(const char *s);
 
-// "Content-type: text/html\n\n" and the HTML head with title.
+// "Content-type: text/html\n\n": the CGI header, all that HEAD gets.
+void html_content_type();
+// The CGI header and the HTML head with title.
 void htmlHeader(const char *title);
 // "<BODY>".
 void htmlBody();

@@ -22,6 +22,11 @@ struct request {
   enum { piped, closed, reader_gone } output = piped;
 };
 
+// What a browser sends with a save from the board's own page, served at
+// 127.0.0.1:8080: the Host it asked for and the page the form came from.
+inline const std::vector<std::string> own_page = {
+    "HTTP_HOST=127.0.0.1:8080", "HTTP_REFERER=http://127.0.0.1:8080/cgi-bin/northbeam?rc=1&index_link=Wan+Lan+Setting"};
+
 struct answer {
   std::string out;
   int status = -1; // exit status, or 128+signal

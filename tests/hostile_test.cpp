@@ -3,6 +3,7 @@
 // settings file it must leave.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <dirent.h>
@@ -38,6 +39,7 @@ struct row {
   int status = 0;                // of every process the request left
   board_fault fault = board_fault::none;
   int started = -1;              // times /etc/Configure ran, -1 unchecked
+  int routed = -1;               // times /sbin/route ran, -1 unchecked
 };
 
 const std::string hardware = golden("hardware");
@@ -137,7 +139,7 @@ std::vector<row> hostile_rows() {
        "WAN_IPADDR=\"<b>\"\nWAN_NETMASK=\"'><x\"\nWAN_ROUTE=a&b\nDNS1=\"</td>\"\nDNS2='onfocus='\n"},
       {"a quote in the file cannot end the attribute", {"GET", "rc=1&index_link=Wan+Lan+Setting"},
        form("x onmouseover=alert(1)"), "WAN_IPADDR=\"x\" onmouseover=alert(1)\n"},
-      {"saved markup is stored as text", {"GET", "rc=2&DNS1=%3Cscript%3E"}, wait_page, "", "DNS1=\"<script>\"\n"},
+      {"saved markup is stored as text", {"GET", "rc=2&DNS1=%3Cscript%3E", own_page}, wait_page, "", "DNS1=\"<script>\"\n"},
       // Sizes.
       {"100,000 ampersands", {"GET", nullptr}, shell(hardware)},
       {"the longest query the kernel passes", {"GET", nullptr}, {}},
@@ -145,9 +147,9 @@ std::vector<row> hostile_rows() {
       {"high bytes pass through", {"GET", "rc=1&\xff\xfe=%FF%80\xc3\xa9"}, shell(debug("\xff\xfe", "\xff\x80\xc3\xa9"))},
       {"a NUL ends a name", {"GET", "rc%00junk=1&index_link=Hardware"}, shell(hardware)},
       {"a NUL ends a page name", {"GET", "rc=1&index_link=Hardware%00Route+Table"}, shell(hardware)},
-      {"a NUL ends a saved value", {"GET", "rc=2&DNS1=1.2.3.4%00%24(reboot)"}, wait_page, "", "DNS1=\"1.2.3.4\"\n"},
-      {"a NUL ends a saved name", {"GET", "rc=2&DNS1%00;reboot=9.9.9.9"}, wait_page, "", "DNS1=\"9.9.9.9\"\n"},
-      {"control bytes are refused", {"GET", "rc=2&DNS1=a%01b&DNS2=a%1Fb&WAN_ROUTE=a%09b&X=%FFok"}, wait_page, "",
+      {"a NUL ends a saved value", {"GET", "rc=2&DNS1=1.2.3.4%00%24(reboot)", own_page}, wait_page, "", "DNS1=\"1.2.3.4\"\n"},
+      {"a NUL ends a saved name", {"GET", "rc=2&DNS1%00;reboot=9.9.9.9", own_page}, wait_page, "", "DNS1=\"9.9.9.9\"\n"},
+      {"control bytes are refused", {"GET", "rc=2&DNS1=a%01b&DNS2=a%1Fb&WAN_ROUTE=a%09b&X=%FFok", own_page}, wait_page, "",
        "X=\"\xffok\"\n"},
       // CONTENT_LENGTH.
       {"length with leading space", {"POST", nullptr, {"CONTENT_LENGTH= 12"}, "rc=1&a=1&b=2"}, ""},
@@ -163,58 +165,43 @@ std::vector<row> hostile_rows() {
       {"POST never saves", {"POST", "rc=2&DNS1=6.6.6.6", {"CONTENT_LENGTH=9"}, "rc=2&DNS1"}, "", "old\n", "<same>", 0,
        board_fault::none, 0},
       // Odd things at the settings path.
-      {"save over a FIFO", {"GET", "rc=2&DNS1=1.1.1.1"}, wait_page, "<fifo>", "DNS1=\"1.1.1.1\"\n", 0, board_fault::none, 1},
-      {"save over a directory", {"GET", "rc=2&DNS1=1.1.1.1"}, wait_page, "<dir>", "<dir>", 0, board_fault::none, 1},
-      {"save over a dangling link", {"GET", "rc=2&DNS1=1.1.1.1"}, wait_page, "<dangling>", "DNS1=\"1.1.1.1\"\n"},
-      // Cross-site saves by each signal.
-      {"Sec-Fetch-Site same-site", {"GET", "rc=2&DNS1=6.6.6.6", {"HTTP_SEC_FETCH_SITE=same-site"}}, shell(hardware),
-       "old\n", "<same>", 0, board_fault::none, 0},
-      {"Sec-Fetch-Site empty", {"GET", "rc=2&DNS1=6.6.6.6", {"HTTP_SEC_FETCH_SITE="}}, shell(hardware), "old\n",
+      {"save over a FIFO", {"GET", "rc=2&DNS1=1.1.1.1", own_page}, wait_page, "<fifo>", "DNS1=\"1.1.1.1\"\n", 0, board_fault::none, 1},
+      {"save over a directory", {"GET", "rc=2&DNS1=1.1.1.1", own_page}, form("10.1.10.227"), "<dir>", "<dir>", 0,
+       board_fault::none, 0},
+      {"save over a dangling link", {"GET", "rc=2&DNS1=1.1.1.1", own_page}, wait_page, "<dangling>", "DNS1=\"1.1.1.1\"\n"},
+      // A save without proof that it comes from the board's own page.
+      {"a save with no signal", {"GET", "rc=2&DNS1=6.6.6.6", {"HTTP_HOST=127.0.0.1:8080"}}, shell(hardware), "old\n",
        "<same>", 0, board_fault::none, 0},
-      {"Sec-Fetch-Site wins over a same Origin",
-       {"GET", "rc=2&DNS1=6.6.6.6", {"HTTP_SEC_FETCH_SITE=cross-site", "HTTP_ORIGIN=http://board", "HTTP_HOST=board"}},
-       shell(hardware), "old\n", "<same>", 0, board_fault::none, 0},
-      {"Origin on another port",
-       {"GET", "rc=2&DNS1=6.6.6.6", {"HTTP_ORIGIN=http://board:8081", "HTTP_HOST=board:8080"}}, shell(hardware),
-       "old\n", "<same>", 0, board_fault::none, 0},
-      {"Origin that only starts with the host",
-       {"GET", "rc=2&DNS1=6.6.6.6", {"HTTP_ORIGIN=http://board.evil.example", "HTTP_HOST=board"}}, shell(hardware),
-       "old\n", "<same>", 0, board_fault::none, 0},
-      {"Origin wins over a same Referer",
-       {"GET", "rc=2&DNS1=6.6.6.6",
-        {"HTTP_ORIGIN=http://evil.example", "HTTP_REFERER=http://board/", "HTTP_HOST=board"}},
-       shell(hardware), "old\n", "<same>", 0, board_fault::none, 0},
-      {"Referer with the host as its user",
-       {"GET", "rc=2&DNS1=6.6.6.6", {"HTTP_REFERER=http://board@evil.example/", "HTTP_HOST=board"}},
-       shell(hardware), "old\n", "<same>", 0, board_fault::none, 0},
-      {"Referer without a scheme",
-       {"GET", "rc=2&DNS1=6.6.6.6", {"HTTP_REFERER=board/cgi-bin/northbeam", "HTTP_HOST=board"}}, shell(hardware),
-       "old\n", "<same>", 0, board_fault::none, 0},
-      {"same host in capitals is the same site",
-       {"GET", "rc=2&DNS1=6.6.6.6", {"HTTP_ORIGIN=http://BOARD", "HTTP_HOST=board"}}, wait_page, "old\n",
-       "DNS1=\"6.6.6.6\"\n", 0, board_fault::none, 1},
+      {"a HEAD save", {"HEAD", "rc=2&DNS1=6.6.6.6", own_page}, "Content-type: text/html\n\n", "old\n", "<same>", 0,
+       board_fault::none, 0},
+      // Saves that store nothing show the form as the file reads, and start
+      // nothing.
+      {"every pair unsafe", {"GET", "rc=2&PATH=/tmp&DNS1=%24(reboot)", own_page}, form("10.1.10.227"), "old\n",
+       "<same>", 0, board_fault::none, 0},
       // A failing board.
-      {"unwritable settings folder", {"GET", "rc=2&DNS1=6.6.6.6", {}, "", {}, true}, wait_page, "old\n", "<same>", 0,
-       board_fault::unwritable, 1},
-      {"full file system", {"GET", "rc=2&DNS1=6.6.6.6&DNS2=77777777777777777777"}, wait_page, "old\n", "<same>", 0,
-       board_fault::full_disk, 1},
-      {"no /etc/Configure", {"GET", "rc=2&DNS1=6.6.6.6"}, wait_page, "old\n", "DNS1=\"6.6.6.6\"\n", 0,
+      {"unwritable settings folder", {"GET", "rc=2&DNS1=6.6.6.6", own_page, "", {}, true}, form("10.1.10.227"), "old\n",
+       "<same>", 0, board_fault::unwritable, 0},
+      {"full file system", {"GET", "rc=2&DNS1=6.6.6.6&DNS2=77777777777777777777", own_page}, form("10.1.10.227"),
+       "old\n", "<same>", 0, board_fault::full_disk, 0},
+      {"no /etc/Configure", {"GET", "rc=2&DNS1=6.6.6.6", own_page}, wait_page, "old\n", "DNS1=\"6.6.6.6\"\n", 0,
        board_fault::no_configure},
-      {"/etc/Configure not executable", {"GET", "rc=2&DNS1=6.6.6.6"}, wait_page, "old\n", "DNS1=\"6.6.6.6\"\n", 0,
+      {"/etc/Configure not executable", {"GET", "rc=2&DNS1=6.6.6.6", own_page}, wait_page, "old\n", "DNS1=\"6.6.6.6\"\n", 0,
        board_fault::noexec, 0},
-      {"/etc/Configure with a missing interpreter", {"GET", "rc=2&DNS1=6.6.6.6"}, wait_page, "old\n",
+      {"/etc/Configure with a missing interpreter", {"GET", "rc=2&DNS1=6.6.6.6", own_page}, wait_page, "old\n",
        "DNS1=\"6.6.6.6\"\n", 0, board_fault::bad_interp, 0},
-      {"/etc/Configure writing meanwhile", {"GET", "rc=2&DNS1=6.6.6.6"}, wait_page, "old\n", "DNS1=\"6.6.6.6\"\n", 0,
+      {"/etc/Configure writing meanwhile", {"GET", "rc=2&DNS1=6.6.6.6", own_page}, wait_page, "old\n", "DNS1=\"6.6.6.6\"\n", 0,
        board_fault::noisy, 1},
-      {"standard output closed, save", {"GET", "rc=2&DNS1=6.6.6.6", {}, "", {}, false, request::closed}, "", "old\n",
+      {"standard output closed, save", {"GET", "rc=2&DNS1=6.6.6.6", own_page, "", {}, false, request::closed}, "", "old\n",
        "DNS1=\"6.6.6.6\"\n", 0, board_fault::none, 1},
       {"standard output closed, form", {"GET", "rc=1&index_link=Wan+Lan+Setting", {}, "", {}, false, request::closed}, "",
        "old\n"},
-      {"web server gone, save", {"GET", "rc=2&DNS1=6.6.6.6", {}, "", {}, false, request::reader_gone}, "<any>", "old\n",
+      {"web server gone, save", {"GET", "rc=2&DNS1=6.6.6.6", own_page, "", {}, false, request::reader_gone}, "<any>", "old\n",
        "DNS1=\"6.6.6.6\"\n", 0, board_fault::none, 1},
       {"web server gone, page", {"GET", "rc=1&index_link=Hardware&index_link=Hardware", {}, "", {}, false,
                                  request::reader_gone},
        "<any>"},
+      {"standard output closed, many command pages", {"GET", nullptr, {}, "", {}, false, request::closed}, "", "", "",
+       0, board_fault::none, -1, 1},
   };
   return rows;
 }
@@ -226,6 +213,12 @@ void add_built_rows(std::vector<row> &rows) {
   built_queries.reserve(1000);
   auto query = [](std::string q) { return built_queries.emplace_back(std::move(q)).c_str(); };
   for (auto &r : rows) {
+    if (r.what == "standard output closed, many command pages") {
+      std::string q = "rc=1";
+      for (int i = 0; i < 50; ++i)
+        q += "&index_link=Route+Table";
+      r.req.query = query(q);
+    }
     if (r.what == "100,000 ampersands")
       r.req.query = query("rc=1" + std::string(99999, '&') + "index_link=Hardware&");
     if (r.what == "the longest query the kernel passes") {
@@ -281,12 +274,12 @@ void add_built_rows(std::vector<row> &rows) {
     std::string field = fields[i % 6];
     std::string line = m.stored != nullptr ? field + "=\"" + m.stored + "\"\n" : "";
     rows.push_back({"metacharacters " + std::string(m.sent) + " in " + field,
-                    {"GET", query("rc=2&" + field + "=" + m.sent + "&WAN_STATICIP=Static+IP+Address")},
+                    {"GET", query("rc=2&" + field + "=" + m.sent + "&WAN_STATICIP=Static+IP+Address"), own_page},
                     wait_page, "old\n", line + "WAN_STATICIP=y\n"});
   }
-  rows.push_back({"metacharacters as WAN_STATICIP", {"GET", "rc=2&WAN_STATICIP=%24(reboot)%0A"}, wait_page, "",
+  rows.push_back({"metacharacters as WAN_STATICIP", {"GET", "rc=2&WAN_STATICIP=%24(reboot)%0A", own_page}, wait_page, "",
                   "WAN_STATICIP=n\n"});
-  rows.push_back({"metacharacters in a name", {"GET", "rc=2&A;reboot=1&A%0AB=1&A$B=1&%60x%60=1&OK=1"}, wait_page,
+  rows.push_back({"metacharacters in a name", {"GET", "rc=2&A;reboot=1&A%0AB=1&A$B=1&%60x%60=1&OK=1", own_page}, wait_page,
                   "", "OK=\"1\"\n"});
 }
 
@@ -317,6 +310,7 @@ TEST_F(Hostile, EveryRowGetsItsSoundAnswer) {
   for (const row &r : rows) {
     reset_board();
     put("/sbin/ifconfig", "#!/bin/sh\necho eth0\n", 0755);
+    put("/sbin/route", "#!/bin/sh\necho x >> " + board("/log/routed") + "\necho 'Kernel IP routing table'\n", 0755);
     ::mkdir(board("/log").c_str(), 0777);
     ::chmod(board("/log").c_str(), 0777);
     std::string configure = "#!/bin/sh\necho x >> " + board("/log/started") + "\n";
@@ -353,6 +347,11 @@ TEST_F(Hostile, EveryRowGetsItsSoundAnswer) {
     if (r.started >= 0) {
       EXPECT_EQ(get("/log/started"), r.started > 0 ? std::string("x\n") : "<missing>") << r.what;
     }
+    if (r.routed >= 0) {
+      std::string log = get("/log/routed");
+      auto runs = log == "<missing>" ? 0 : std::count(log.begin(), log.end(), '\n');
+      EXPECT_EQ(runs, r.routed) << r.what;
+    }
     if (r.fault == board_fault::noisy) {
       EXPECT_EQ(a.out.size(), r.out.size() + 3000 * noise_line.size()) << r.what;
     }
@@ -370,7 +369,7 @@ TEST_F(Hostile, SavedSettingsRunNothingWhenSourced) {
   std::string q = "rc=2&WAN_IPADDR=%3Btouch+" + marker + "&WAN_NETMASK=%24(touch+" + marker +
                   ")&WAN_ROUTE=%60touch+" + marker + "%60&DNS1=%27%3Btouch+" + marker +
                   "%3B%27&DNS2=a%22%3Btouch+" + marker + "%3B%22&WAN_NETWORK=x%0Atouch+" + marker;
-  run({"GET", q.c_str()});
+  run({"GET", q.c_str(), own_page});
   orphans();
   std::string cmd = "cd / && . '" + board("/tmp/config.out") + "' && [ \"$WAN_IPADDR\" = ';touch " + marker + "' ]" +
                     " && [ \"$DNS1\" = \"';touch " + marker + ";'\" ]";

@@ -227,6 +227,8 @@ TEST(Settings, AppendsSafeWholeLines) {
       {"DNS1", "`x`", false}, {"DNS1", "\x7F", false}, {"DNS1", "\t", false},
       {"A B", "1", false}, {"1A", "1", false}, {"", "1", false}, {"A-B", "1", false}, {"\xC3\xA9", "1", false},
       {"_a1", "it's \xC3\xA9 ok", true},
+      // Names a shell or the loader acts on.
+      {"PATH", "/tmp", false}, {"IFS", ".", false}, {"LD_PRELOAD", "/tmp/x.so", false},
   };
   char netdata[NETDATA_SIZE] = "";
   for (const auto &s : steps)
@@ -272,40 +274,104 @@ TEST(Settings, ReadsAndWritesTheFile) {
   netconf[E_DNS2] = {"DNS2", "10.0.0.5"};
 }
 
-TEST(Request, JudgesCrossSiteSaves) {
-  const std::vector<std::pair<std::vector<const char *>, bool>> cases = {
-      {{}, false},
-      {{"HTTP_SEC_FETCH_SITE", "same-origin"}, false},
-      {{"HTTP_SEC_FETCH_SITE", "none"}, false},
-      {{"HTTP_SEC_FETCH_SITE", "same-site"}, true},
-      {{"HTTP_SEC_FETCH_SITE", "cross-site"}, true},
-      {{"HTTP_SEC_FETCH_SITE", "same-origin", "HTTP_ORIGIN", "http://evil"}, false},
-      {{"HTTP_ORIGIN", "null"}, true},
-      {{"HTTP_ORIGIN", "http://board:8080", "HTTP_HOST", "board:8080"}, false},
-      {{"HTTP_ORIGIN", "http://BOARD:8080", "HTTP_HOST", "board:8080"}, false},
-      {{"HTTP_ORIGIN", "http://board:8081", "HTTP_HOST", "board:8080"}, true},
-      {{"HTTP_ORIGIN", "http://board.evil", "HTTP_HOST", "board"}, true},
-      {{"HTTP_ORIGIN", "http://evil"}, false},
-      {{"HTTP_ORIGIN", "board", "HTTP_HOST", "board"}, true},
-      {{"HTTP_REFERER", "http://board/cgi-bin/northbeam?rc=1", "HTTP_HOST", "board"}, false},
-      {{"HTTP_REFERER", "http://user@board/", "HTTP_HOST", "board"}, false},
-      {{"HTTP_REFERER", "http://board@evil/", "HTTP_HOST", "board"}, true},
-      {{"HTTP_REFERER", "http://evil/?http://board/", "HTTP_HOST", "board"}, true},
-      {{"HTTP_REFERER", "http://evil/"}, false},
+// Where a save was sent from and to. The board here is 192.168.1.1 on
+// port 8080, named "nb1".
+TEST(Request, TakesASaveOnlyFromTheBoardsOwnPage) {
+  struct row {
+    const char *what;
+    save_context c;
+    bool taken;
   };
-  const char *vars[] = {"HTTP_SEC_FETCH_SITE", "HTTP_ORIGIN", "HTTP_HOST", "HTTP_REFERER"};
-  for (const auto &[env, cross] : cases) {
-    std::string what;
+  const char *page = "http://192.168.1.1:8080/cgi-bin/northbeam?rc=1";
+  const std::vector<row> rows = {
+      // The Host must be one of the board's own.
+      {"no Host", {nullptr, "same-origin", nullptr, nullptr, nullptr, false, "nb1"}, false},
+      {"a foreign Host with a matching Origin",
+       {"evil.example", nullptr, "http://evil.example", nullptr, nullptr, false, "nb1"}, false},
+      {"an IPv4 Host", {"192.168.1.1:8080", "same-origin", nullptr, nullptr, nullptr, false, "nb1"}, true},
+      {"an IPv4 Host with a leading zero", {"192.168.01.1", "same-origin", nullptr, nullptr, nullptr, false, "nb1"},
+       false},
+      {"an IPv4 Host in short form", {"127.1", "same-origin", nullptr, nullptr, nullptr, false, "nb1"}, false},
+      {"an IPv6 Host", {"[fe80::1]:8080", nullptr, "http://[FE80::1]:8080", nullptr, nullptr, false, "nb1"}, true},
+      {"an IPv6 Host without brackets", {"fe80::1", "same-origin", nullptr, nullptr, nullptr, false, "nb1"}, false},
+      {"a bracketed Host that is no address", {"[nb1]", "same-origin", nullptr, nullptr, nullptr, false, "nb1"},
+       false},
+      {"localhost in capitals", {"LOCALHOST:8080", "same-origin", nullptr, nullptr, nullptr, false, "nb1"}, true},
+      {"the board's own name", {"NB1", "same-origin", nullptr, nullptr, nullptr, false, "nb1"}, true},
+      {"a name given at build time", {"northbeam.lan", "same-origin", nullptr, nullptr, nullptr, false, "nb1"}, true},
+      {"a name that ends like the board's", {"evil.nb1", "same-origin", nullptr, nullptr, nullptr, false, "nb1"},
+       false},
+      {"a Host with an empty port", {"localhost:", "same-origin", nullptr, nullptr, nullptr, false, "nb1"}, false},
+      {"a Host with port 0", {"localhost:0", "same-origin", nullptr, nullptr, nullptr, false, "nb1"}, false},
+      {"a Host with a port past 65535", {"localhost:65536", "same-origin", nullptr, nullptr, nullptr, false, "nb1"},
+       false},
+      // Then the first signal the browser sent decides.
+      {"no signal", {"192.168.1.1:8080", nullptr, nullptr, nullptr, nullptr, false, "nb1"}, false},
+      {"Sec-Fetch-Site none", {"192.168.1.1:8080", "none", nullptr, nullptr, nullptr, false, "nb1"}, true},
+      {"Sec-Fetch-Site same-site", {"192.168.1.1:8080", "same-site", nullptr, nullptr, nullptr, false, "nb1"}, false},
+      {"Sec-Fetch-Site empty", {"192.168.1.1:8080", "", nullptr, nullptr, nullptr, false, "nb1"}, false},
+      {"Sec-Fetch-Site wins over a same Origin",
+       {"192.168.1.1:8080", "cross-site", "http://192.168.1.1:8080", nullptr, nullptr, false, "nb1"}, false},
+      {"Origin null", {"192.168.1.1:8080", nullptr, "null", nullptr, nullptr, false, "nb1"}, false},
+      {"Origin on another port", {"192.168.1.1:8080", nullptr, "http://192.168.1.1:8081", nullptr, nullptr, false, "nb1"},
+       false},
+      {"Origin that only starts with the host",
+       {"localhost", nullptr, "http://localhost.evil.example", nullptr, nullptr, false, "nb1"}, false},
+      {"Origin wins over a same Referer",
+       {"192.168.1.1:8080", nullptr, "http://evil.example", page, nullptr, false, "nb1"}, false},
+      {"Referer of the board's page", {"192.168.1.1:8080", nullptr, nullptr, page, nullptr, false, "nb1"}, true},
+      {"Referer with credentials", {"nb1", nullptr, nullptr, "http://user:pw@nb1/", nullptr, false, "nb1"}, true},
+      {"Referer with the host as its user", {"nb1", nullptr, nullptr, "http://nb1@evil.example/", nullptr, false, "nb1"},
+       false},
+      {"Referer naming the board in its query",
+       {"nb1", nullptr, nullptr, "http://evil.example/?http://nb1/", nullptr, false, "nb1"}, false},
+      {"Referer without a scheme", {"nb1", nullptr, nullptr, "nb1/cgi-bin/northbeam", nullptr, false, "nb1"}, false},
+      {"Referer of another scheme", {"nb1", nullptr, nullptr, "ftp://nb1/", nullptr, false, "nb1"}, false},
+      // Host without a port: SERVER_PORT, else the scheme's default.
+      {"a portless Host, SERVER_PORT and a Referer with the port",
+       {"192.168.1.1", nullptr, nullptr, page, "8080", false, "nb1"}, true},
+      {"a portless Host, SERVER_PORT and a Referer without the port",
+       {"192.168.1.1", nullptr, nullptr, "http://192.168.1.1/", "8080", false, "nb1"}, false},
+      {"a portless Host and SERVER_PORT that is no port",
+       {"192.168.1.1", nullptr, nullptr, "http://192.168.1.1/", "80x", false, "nb1"}, false},
+      {"http's default port on both sides", {"nb1", nullptr, nullptr, "http://nb1:80/", nullptr, false, "nb1"}, true},
+      {"https's default port on both sides", {"nb1", nullptr, "https://nb1", nullptr, nullptr, true, "nb1"}, true},
+      {"an https page for a plain request", {"nb1", nullptr, "https://nb1", nullptr, nullptr, false, "nb1"}, false},
+  };
+  for (const auto &r : rows)
+    EXPECT_EQ(save_is_proven(r.c), r.taken) << r.what;
+}
+
+TEST(Request, ReadsTheSaveContextFromTheEnvironment) {
+  const char *vars[] = {"HTTP_HOST", "HTTP_SEC_FETCH_SITE", "HTTP_ORIGIN", "HTTP_REFERER", "SERVER_PORT",
+                        "HTTPS",     "REQUEST_SCHEME"};
+  for (const char *v : vars)
+    ::setenv(v, v, 1);
+  save_context c = request_save_context();
+  EXPECT_STREQ(c.host, "HTTP_HOST");
+  EXPECT_STREQ(c.sec_fetch_site, "HTTP_SEC_FETCH_SITE");
+  EXPECT_STREQ(c.origin, "HTTP_ORIGIN");
+  EXPECT_STREQ(c.referer, "HTTP_REFERER");
+  EXPECT_STREQ(c.server_port, "SERVER_PORT");
+  ASSERT_NE(c.nodename, nullptr);
+  char name[256] = "";
+  ::gethostname(name, sizeof name);
+  EXPECT_STREQ(c.nodename, name);
+  // The scheme as the web server tells it.
+  const std::vector<std::tuple<const char *, const char *, bool>> schemes = {
+      {nullptr, nullptr, false}, {"on", nullptr, true}, {"ON", nullptr, true},
+      {"off", nullptr, false},   {nullptr, "https", true}, {nullptr, "http", false},
+  };
+  for (const auto &[https, scheme, want] : schemes) {
     for (const char *v : vars)
       ::unsetenv(v);
-    for (std::size_t i = 0; i + 1 < env.size(); i += 2) {
-      ::setenv(env[i], env[i + 1], 1);
-      what += std::string(env[i]) + "=" + env[i + 1] + " ";
-    }
-    EXPECT_EQ(is_cross_site(), cross) << what;
+    if (https != nullptr)
+      ::setenv("HTTPS", https, 1);
+    if (scheme != nullptr)
+      ::setenv("REQUEST_SCHEME", scheme, 1);
+    EXPECT_EQ(request_save_context().https, want) << (https ? https : "-") << " " << (scheme ? scheme : "-");
   }
-  for (const char *v : vars)
-    ::unsetenv(v);
+  EXPECT_EQ(request_save_context().host, nullptr);
 }
 
 } // namespace
