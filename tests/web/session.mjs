@@ -2,15 +2,20 @@
 // every menu button, a save with its wait page and refresh, and another
 // site's pages that try to save behind the person's back. Each failed check
 // prints a line; the exit status is 1 when one failed.
-// NB_AUTH="user:password" logs in, for a board behind HTTP Basic auth.
+// NB_BASE names the board by a host name, which the browser maps to
+// 127.0.0.1 (http://NAME:PORT, NAME one the board takes as its own): to a
+// loopback address Chromium sends Sec-Fetch-Site, and the pages without a
+// Referer would then test nothing. NB_OTHER is the other site's server
+// (tests/web/other). NB_AUTH="user:password" logs in, for a board behind
+// HTTP Basic auth.
 import { chromium } from 'playwright-core';
 import { mkdtempSync, readFileSync, rmSync, existsSync } from 'node:fs';
 import { join } from 'node:path';
 
 const { NB_BASE: base, NB_OTHER: other, NB_SETTINGS: settings, NB_LOG: log, NB_SHOTS: shots, NB_TMP: tmp } = process.env;
 // What the CPU and Net Statistics pages show, and what the configuration
-// program logs for a save (the stand-in logs the settings file itself).
-// The stand-in logs each apply's end with the settings on one line.
+// program logs at the end of a save's apply (the stand-in logs the settings
+// file on one line).
 const { NB_CPU: cpu = 'Northbeam test CPU', NB_NET: net = 'eth0-test', NB_LOGGED: logs, NB_AUTH: auth } = process.env;
 const home = `${base}/cgi-bin/northbeam`;
 let checks = 0, failed = 0;
