@@ -232,7 +232,8 @@ def unfinished_applies(stage):
 
 
 def left_behind(markers):
-    """Processes whose command line names one of the markers: (pid, command line)."""
+    """Processes whose command line or working folder names one of the
+    markers (an nginx worker names nothing but its folder): (pid, command line)."""
     found = []
     for entry in os.listdir("/proc"):
         if not entry.isdigit() or int(entry) == os.getpid():
@@ -240,9 +241,11 @@ def left_behind(markers):
         try:
             with open(f"/proc/{entry}/cmdline", "rb") as f:
                 line = f.read().replace(b"\0", b" ").decode(errors="replace").strip()
+            folder = os.readlink(f"/proc/{entry}/cwd") + "/"
         except OSError:
             continue
-        if line and any(m in line for m in markers) and alive(entry):
+        named = any(m in line or folder.startswith(m) for m in markers)
+        if line and named and alive(entry):
             found.append((int(entry), line))
     return found
 
