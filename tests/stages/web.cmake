@@ -4,8 +4,19 @@
 # test per server (web.SERVER.CHECK). They share the board's settings file
 # and Configure log, so they take turns (RESOURCE_LOCK web-board). Then the
 # Chromium session against busybox httpd, and the load.
-northbeam_add(northbeam_web "${NB_STAGE_DIR}/web/board" "")
-set(nb_web "${NB_PYTHON}" "${NB_STAGES_SRC}/web.py" "${NB_STAGE_DIR}/web")
+# As root the servers run as www-data, which must reach the board and the
+# document root: below a folder that others may not pass (a clone in
+# /root), the stage lays them in a folder of its own under /tmp instead.
+set(NB_WEB_DIR "${NB_STAGE_DIR}/web")
+execute_process(COMMAND "${NB_PYTHON}" "${NB_STAGES_SRC}/nbtest.py" reachable "${NB_STAGE_DIR}"
+  RESULT_VARIABLE nb_reachable)
+if(NOT nb_reachable EQUAL 0)
+  string(MD5 nb_hash "${CMAKE_BINARY_DIR}")
+  string(SUBSTRING "${nb_hash}" 0 12 nb_hash)
+  set(NB_WEB_DIR "/tmp/northbeam-web-${nb_hash}")
+endif()
+northbeam_add(northbeam_web "${NB_WEB_DIR}/board" "")
+set(nb_web "${NB_PYTHON}" "${NB_STAGES_SRC}/web.py" "${NB_WEB_DIR}")
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${NB_STAGES_SRC}/web.py")
 execute_process(COMMAND ${nb_web} list servers OUTPUT_VARIABLE nb_web_servers
   OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)

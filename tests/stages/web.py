@@ -21,6 +21,7 @@ import random
 import re
 import shutil
 import signal
+import stat
 import subprocess
 import sys
 import time
@@ -118,7 +119,21 @@ class Stage:
 
 # ---- fixtures ------------------------------------------------------------
 
+def own_folder(path):
+    """Makes path a folder of this user's that others may pass; False when
+    something else stands there (a link or another user's folder in /tmp)."""
+    os.makedirs(path, mode=0o755, exist_ok=True)
+    st = os.lstat(path)
+    if not stat.S_ISDIR(st.st_mode) or st.st_uid != os.geteuid():
+        print(f"{path} is not a folder of this user's", file=sys.stderr)
+        return False
+    os.chmod(path, 0o755)
+    return True
+
+
 def docroot(stage, program):
+    if not own_folder(stage.dir):
+        return 1
     standin.lay_board("web", stage.board, stage.log)
     standin.lay_docroot(stage.www, program)
     give_to_user(os.path.join(stage.board, "tmp"))
