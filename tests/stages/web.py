@@ -174,8 +174,11 @@ def start(stage, server):
     os.makedirs(run)
     give_to_user(run)
     port = nbtest.free_port()
-    values = {"port": str(port), "run": run,
-              "docroot": os.path.join(SOURCE, docroot_dir) if docroot_dir else stage.www}
+    values = {"port": str(port), "run": run, "docroot": stage.www}
+    if docroot_dir:
+        # A copy in the server's folder, which its user can reach wherever the source is.
+        values["docroot"] = os.path.join(run, "site")
+        shutil.copytree(os.path.join(SOURCE, docroot_dir), values["docroot"])
     if conf_name:
         values["conf"] = os.path.join(run, conf_name)
         with open(os.path.join(SERVER_FILES, conf_name)) as f:
