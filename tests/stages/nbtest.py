@@ -5,11 +5,14 @@ Run as a command, it gives the shell scripts the same helpers:
   nbtest.py free-port
   nbtest.py wait-http PORT [SECONDS] [PATH]
   nbtest.py elf-needed FILE
+  nbtest.py reachable PATH     exits 0 when every folder above PATH lets others through
 """
 
 import base64
 import http.client
+import os
 import socket
+import stat
 import subprocess
 import sys
 import time
@@ -86,6 +89,22 @@ def elf_needed(path, readelf="readelf"):
     return [line.split("[", 1)[1].split("]", 1)[0] for line in out.splitlines() if "(NEEDED)" in line]
 
 
+def reachable(path):
+    """Whether another user (a web server's www-data) can pass through every
+    folder above path: each of them lets others search it (o+x)."""
+    path = os.path.abspath(path)
+    while True:
+        parent = os.path.dirname(path)
+        if parent == path:
+            return True
+        path = parent
+        try:
+            if not os.stat(path).st_mode & stat.S_IXOTH:
+                return False
+        except FileNotFoundError:
+            return False
+
+
 def main(argv):
     if len(argv) >= 1 and argv[0] == "free-port":
         print(free_port())
@@ -97,6 +116,8 @@ def main(argv):
             return 0
         print(f"nothing answers on 127.0.0.1:{argv[1]} within {seconds:g} s", file=sys.stderr)
         return 1
+    if len(argv) == 2 and argv[0] == "reachable":
+        return 0 if reachable(argv[1]) else 1
     if len(argv) == 2 and argv[0] == "elf-needed":
         print(" ".join(elf_needed(argv[1])))
         return 0

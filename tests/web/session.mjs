@@ -1,21 +1,29 @@
 // A person's session in headless Chromium against the board's web server:
 // every menu button, a save with its wait page and refresh, and another
-// site's page that tries to save behind the person's back.
+// site's pages that try to save behind the person's back. Each failed check
+// prints a line; the exit status is 1 when one failed.
+// NB_BASE names the board by a host name, which the browser maps to
+// 127.0.0.1 (http://NAME:PORT, NAME one the board takes as its own): to a
+// loopback address Chromium sends Sec-Fetch-Site, and the pages without a
+// Referer would then test nothing. NB_OTHER is the other site's server
+// (tests/web/other). NB_AUTH="user:password" logs in, for a board behind
+// HTTP Basic auth.
 import { chromium } from 'playwright-core';
 import { mkdtempSync, readFileSync, rmSync, existsSync } from 'node:fs';
 import { join } from 'node:path';
 
 const { NB_BASE: base, NB_OTHER: other, NB_SETTINGS: settings, NB_LOG: log, NB_SHOTS: shots, NB_TMP: tmp } = process.env;
 // What the CPU and Net Statistics pages show, and what the configuration
-// program logs for a save (the stand-in logs the settings file itself).
-const { NB_CPU: cpu = 'Northbeam test CPU', NB_NET: net = 'eth0-test', NB_LOGGED: logs } = process.env;
+// program logs at the end of a save's apply (the stand-in logs the settings
+// file on one line).
+const { NB_CPU: cpu = 'Northbeam test CPU', NB_NET: net = 'eth0-test', NB_LOGGED: logs, NB_AUTH: auth } = process.env;
 const home = `${base}/cgi-bin/northbeam`;
-let passed = 0, failed = 0;
+let checks = 0, failed = 0;
 
-// One check: prints the failures, counts both.
+// One check: prints a failure.
 function check(name, ok, detail = '') {
-  if (ok) passed++;
-  else { failed++; console.log(`FAIL browser: ${name} ${detail}`); }
+  checks++;
+  if (!ok) { failed++; console.log(`FAIL browser: ${name} ${detail}`); }
 }
 // A file's text, or null without one; a board's files come from its
 // inspection port.
@@ -46,7 +54,9 @@ const context = await chromium.launchPersistentContext(profile, {
   executablePath: '/usr/bin/chromium',
   headless: true,
   viewport: { width: 1000, height: 620 },
-  args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+  ...(auth ? { httpCredentials: { username: auth.split(':')[0], password: auth.slice(auth.indexOf(':') + 1) } } : {}),
+  // Every name the pages use reaches this machine's loopback, and nothing else.
+  args: ['--host-resolver-rules=MAP * 127.0.0.1', '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
     '--disable-background-networking', '--disable-component-update', '--disable-sync'],
 });
 try {
@@ -111,16 +121,17 @@ try {
   check('home page after the refresh', await page.locator(menu[0][2]).count() === 1);
   const saved = 'WAN_STATICIP=n\nWAN_IPADDR="10.1.10.227"\nWAN_NETMASK="255.255.255.0"\n'
     + 'WAN_ROUTE="10.1.0.1"\nDNS1="10.0.0.9"\nDNS2="10.0.0.5"\n';
+  const standinEnd = `end: ${saved.replaceAll('\n', ' ')}\n`;
   const held = await readOr(settings);
   check('settings file holds the form', held === saved, JSON.stringify(held));
   // A board applies the settings beside the wait page: up to 10 s more.
   let logged = '';
   for (let i = 0; i < 50; i++) {
     logged = ((await readOr(log)) ?? '').slice(logBefore.length);
-    if (logged.endsWith(logs ?? saved)) break;
+    if (logged.endsWith(logs ?? standinEnd)) break;
     await page.waitForTimeout(200);
   }
-  check('configuration program saw the settings', logged.endsWith(logs ?? saved), JSON.stringify(logged));
+  check('configuration program saw the settings', logged.endsWith(logs ?? standinEnd), JSON.stringify(logged));
 
   await Promise.all([page.waitForURL(at('?rc=1&index_link=Wan+Lan+Setting')), button(page, 'Wan Lan Setting').click()]);
   check('saved DNS shown', await page.inputValue('input[name="DNS1"]') === '10.0.0.9');
@@ -128,20 +139,50 @@ try {
   check('dynamic option first', options[0]?.trim() === 'Dynamic IP Address', JSON.stringify(options));
 
   // Another origin's page saves through a picture and an auto-submitting form.
-  const settingsBefore = await readOr(settings), logNow = await readOr(log);
+  const board = `?board=${encodeURIComponent(base)}`;
+  let settingsBefore = await readOr(settings), logNow = await readOr(log);
   const savesBefore = saves;
-  await page.goto(`${other}/attack.html`);
+  await page.goto(`${other}/attack.html${board}`);
   // Both tries (picture and form) have been answered, within 10 s.
   for (let i = 0; i < 100 && saves < savesBefore + 2; i++) await page.waitForTimeout(100);
   check('other site sent both saves', saves === savesBefore + 2, `${saves - savesBefore}`);
   await page.waitForTimeout(300);
   check('other site left the settings file', (await readOr(settings)) === settingsBefore);
   check('other site started no configuration', (await readOr(log)) === logNow);
+
+  // Then pages that take the whole window to the board and send no Referer.
+  // A browser sends no Origin with such a navigation, nor Sec-Fetch-Site to
+  // a board reached over plain HTTP by a name or a LAN address.
+  const shapes = [
+    ['noref-form.html', 'a form sent from a no-referrer page'],
+    ['noref-link.html', 'a rel=noreferrer link clicked by script'],
+    ['noref-location.html', 'location.href set from a no-referrer page'],
+  ];
+  const atBoard = (url) => url.origin === new URL(base).origin && url.searchParams.get('rc') === '2';
+  for (const [file, what] of shapes) {
+    settingsBefore = await readOr(settings);
+    logNow = await readOr(log);
+    let sent = null;
+    const seen = (r) => { if (atBoard(new URL(r.url()))) sent = r; };
+    page.on('request', seen);
+    await page.goto(`${other}/${file}${board}`, { waitUntil: 'commit' });
+    await page.waitForURL(atBoard, { waitUntil: 'load' });
+    page.off('request', seen);
+    const headers = sent ? await sent.allHeaders() : {};
+    const signs = ['referer', 'origin', 'sec-fetch-site'].filter((h) => h in headers);
+    check(`${what}: reached the board with no sign of where it came from`, sent !== null && signs.length === 0,
+      signs.map((h) => `${h}: ${headers[h]}`).join(', '));
+    check(`${what}: answered with the home page`, await page.locator(menu[0][2]).count() === 1
+      && await page.locator('img[src="../images/wait.gif"]').count() === 0);
+    await page.waitForTimeout(300);
+    check(`${what}: left the settings file`, (await readOr(settings)) === settingsBefore);
+    check(`${what}: started no configuration`, (await readOr(log)) === logNow);
+  }
 } catch (e) {
   check('session ran to its end', false, String(e));
 } finally {
   await context.close();
   rmSync(profile, { recursive: true, force: true });
 }
-console.log(`browser: ${passed} passed, ${failed} failed`);
+console.log(`browser: ${checks} checks, ${failed ? `${failed} failed` : 'all as expected'}`);
 process.exitCode = failed ? 1 : 0;
