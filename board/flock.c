@@ -9,22 +9,21 @@
 #include <stdlib.h>
 #include <sys/file.h>
 
-int main(int argc, char **argv)
-{
-    char *end = NULL;
-    long fd = 0;
+int main(int argc, char **argv) {
+  char *end = NULL;
+  long fd = 0;
 
-    if (argc == 2)
-        fd = strtol(argv[1], &end, 10);
-    if (argc != 2 || end == argv[1] || *end != '\0' || fd < 0 || fd > 1023) {
-        fputs("usage: flock FD\n", stderr);
-        return 64;
+  if (argc == 2)
+    fd = strtol(argv[1], &end, 10);
+  if (argc != 2 || end == argv[1] || *end != '\0' || fd < 0 || fd > 1023) {
+    fputs("usage: flock FD\n", stderr);
+    return 64;
+  }
+  while (flock((int)fd, LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      perror("flock");
+      return 1;
     }
-    while (flock((int)fd, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            perror("flock");
-            return 1;
-        }
-    }
-    return 0;
+  }
+  return 0;
 }
