@@ -145,6 +145,17 @@ namespace {
 // name; NB_BOARD_HOSTS adds the local DNS names a build is given.
 constexpr std::string_view board_names[] = {"localhost", NB_BOARD_HOSTS};
 
+// The first n characters of s, and s after them. (string_view's substr
+// may throw, which brings the C++ runtime's exception support into the
+// program: 100 KiB, and the dynamic loader as a second library.)
+std::string_view head(std::string_view s, std::size_t n) {
+  return {s.data(), std::min(n, s.size())};
+}
+std::string_view tail(std::string_view s, std::size_t n) {
+  s.remove_prefix(std::min(n, s.size()));
+  return s;
+}
+
 bool equal_nocase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
@@ -178,13 +189,13 @@ bool split_authority(std::string_view s, std::string_view &host, unsigned &port)
   } else {
     colon = std::min(s.find(':'), s.size());
   }
-  host = s.substr(0, colon);
+  host = head(s, colon);
   port = 0;
   if (host.empty())
     return false;
   if (colon == s.size())
     return true;
-  return s[colon] == ':' && parse_port(s.substr(colon + 1), port);
+  return s[colon] == ':' && parse_port(tail(s, colon + 1), port);
 }
 
 // True when text is an address inet_pton reads whole: a dotted IPv4
@@ -203,7 +214,7 @@ bool is_address(int family, std::string_view text) {
 // other Host is a name that someone else's DNS points at the board.
 bool is_board_host(std::string_view host, const char *nodename) {
   if (host.size() > 2 && host.front() == '[' && host.back() == ']')
-    return is_address(AF_INET6, host.substr(1, host.size() - 2));
+    return is_address(AF_INET6, head(tail(host, 1), host.size() - 2));
   if (is_address(AF_INET, host))
     return true;
   if (nodename != nullptr && equal_nocase(host, nodename))
@@ -220,7 +231,7 @@ bool names_board(std::string_view url, std::string_view host, unsigned port) {
   std::size_t sep = url.find("://");
   if (sep == std::string_view::npos)
     return false;
-  std::string_view scheme = url.substr(0, sep);
+  std::string_view scheme = head(url, sep);
   unsigned url_port = 0;
   if (equal_nocase(scheme, "http"))
     url_port = 80;
@@ -228,11 +239,11 @@ bool names_board(std::string_view url, std::string_view host, unsigned port) {
     url_port = 443;
   else
     return false;
-  std::string_view authority = url.substr(sep + 3);
-  authority = authority.substr(0, authority.find_first_of("/?#"));
+  std::string_view authority = tail(url, sep + 3);
+  authority = head(authority, authority.find_first_of("/?#"));
   std::size_t at = authority.rfind('@');
   if (at != std::string_view::npos)
-    authority.remove_prefix(at + 1);
+    authority = tail(authority, at + 1);
   std::string_view url_host;
   unsigned given = 0;
   if (!split_authority(authority, url_host, given))

@@ -53,11 +53,15 @@ constexpr std::string_view shell_names[] = {
     "LD_*",
 };
 
-// True when name is in shell_names.
+// True when name is an entry of shell_names, or begins as an entry ending
+// in "*" does.
 bool is_shell_name(std::string_view name) {
   for (std::string_view entry : shell_names) {
-    if (entry.back() == '*' ? name.substr(0, entry.size() - 1) == entry.substr(0, entry.size() - 1)
-                            : name == entry)
+    if (name == entry)
+      return true;
+    std::string_view stem(entry.data(), entry.size() - 1);
+    bool begins_so = name.size() >= stem.size() && std::string_view(name.data(), stem.size()) == stem;
+    if (entry.back() == '*' && begins_so)
       return true;
   }
   return false;
