@@ -25,16 +25,26 @@ bool is_head_request() {
   return m != nullptr && std::strcmp(m, "HEAD") == 0;
 }
 
+namespace {
+
+// The value of one hexadecimal digit. Letters past F, and other bytes,
+// give what the arithmetic gives: the digits are not checked.
+unsigned hex_digit(char ch) {
+  auto c = static_cast<unsigned char>(ch);
+  if (c > 0x40)
+    return (c & 0xDFu) - 0x37u; // upper or lower case: A-F are 10-15
+  return c - 0x30u;
+}
+
+} // namespace
+
 char hex2char(const char *hex) {
-  auto digit = [](char ch) {
-    auto c = static_cast<unsigned char>(ch);
-    return c > 0x40 ? (c & 0xDFu) - 0x37u : c - 0x30u;
-  };
-  return static_cast<char>((digit(hex[0]) * 16u + digit(hex[1])) & 0xFFu);
+  return static_cast<char>((hex_digit(hex[0]) * 16u + hex_digit(hex[1])) & 0xFFu);
 }
 
 void unescape_url(char *url) {
-  std::size_t len = std::strlen(url), w = 0;
+  std::size_t len = std::strlen(url);
+  std::size_t w = 0;
   for (std::size_t r = 0; r < len; ++r, ++w) {
     url[w] = url[r];
     // An escape needs both its digits: a cut-off one stays as it stands.
@@ -56,7 +66,9 @@ varlist parse_vars(char *text) {
   for (char *p = text; *p != '\0'; ++p) {
     if (*p == '+')
       *p = ' ';
-    n += *p != '&' && (p == text || p[-1] == '&');
+    bool starts_pair = *p != '&' && (p == text || p[-1] == '&');
+    if (starts_pair)
+      ++n;
   }
   auto *list = static_cast<varlist>(std::malloc((2 * n + 1) * sizeof(char *)));
   if (list == nullptr)
@@ -262,16 +274,21 @@ bool env_is(const char *name, const char *value) {
 } // namespace
 
 save_context request_save_context() {
-  static utsname uts;
-  const char *nodename = ::uname(&uts) == 0 ? uts.nodename : nullptr;
+  save_context c = {};
+  c.host = std::getenv("HTTP_HOST");
+  c.sec_fetch_site = std::getenv("HTTP_SEC_FETCH_SITE");
+  c.origin = std::getenv("HTTP_ORIGIN");
+  c.referer = std::getenv("HTTP_REFERER");
+  c.server_port = std::getenv("SERVER_PORT");
   // The scheme matters only for the default port, when neither Host nor
   // SERVER_PORT gives one. Servers with TLS say so in HTTPS=on (Apache,
   // lighttpd, nginx's fastcgi_params) or REQUEST_SCHEME (Apache, nginx);
   // busybox httpd and mini_httpd have no TLS and set neither.
-  bool https = env_is("HTTPS", "on") || env_is("REQUEST_SCHEME", "https");
-  return {std::getenv("HTTP_HOST"),      std::getenv("HTTP_SEC_FETCH_SITE"), std::getenv("HTTP_ORIGIN"),
-          std::getenv("HTTP_REFERER"),   std::getenv("SERVER_PORT"),         https,
-          nodename};
+  c.https = env_is("HTTPS", "on") || env_is("REQUEST_SCHEME", "https");
+  static utsname uts;
+  if (::uname(&uts) == 0)
+    c.nodename = uts.nodename;
+  return c;
 }
 
 bool save_is_proven(const save_context &c) {
@@ -290,7 +307,8 @@ bool save_is_proven(const save_context &c) {
   // HTTP may carry none, and another site's page can turn the Referer off,
   // so no signal at all is no proof.
   if (c.sec_fetch_site != nullptr)
-    return std::strcmp(c.sec_fetch_site, "same-origin") == 0 || std::strcmp(c.sec_fetch_site, "none") == 0;
+    return std::strcmp(c.sec_fetch_site, "same-origin") == 0 ||
+           std::strcmp(c.sec_fetch_site, "none") == 0;
   if (c.origin != nullptr)
     return names_board(c.origin, host, port);
   if (c.referer != nullptr)
