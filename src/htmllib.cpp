@@ -243,12 +243,13 @@ void html_table_list(FILE *f) {
   html_table_header();
   html_out("<pre>");
   // The 80-byte line buffer cuts a longer line into pieces of 79 bytes,
-  // each behind its own indent. A NUL ends the text of its piece.
-  char line[80];
-  while (std::fgets(line, sizeof line, f) != nullptr) {
-    html_out(indent);
+  // each behind its own indent. A NUL ends the text of its piece. The
+  // indent sits in front of the buffer, so a piece and its indent go out
+  // together.
+  char line[sizeof indent - 1 + 80];
+  std::memcpy(line, indent, sizeof indent - 1);
+  while (std::fgets(line + sizeof indent - 1, 80, f) != nullptr)
     html_escape(line);
-  }
   html_out("</pre>");
   html_table_footer();
 }
