@@ -24,10 +24,12 @@ int file_of(const std::string &text) {
 
 // What the program writes for the listing of text.
 std::string listed(const std::string &text) {
-  int in = file_of(text);
+  FILE *in = ::fdopen(file_of(text), "r");
+  if (in == nullptr)
+    std::abort();
   html_table_list(in);
   std::fflush(stdout);
-  ::close(in);
+  std::fclose(in);
   std::string out(static_cast<std::size_t>(::lseek(STDOUT_FILENO, 0, SEEK_END)), '\0');
   if (::pread(STDOUT_FILENO, out.data(), out.size(), 0) != static_cast<ssize_t>(out.size()) ||
       ::ftruncate(STDOUT_FILENO, 0) != 0 || ::lseek(STDOUT_FILENO, 0, SEEK_SET) != 0)

@@ -1,9 +1,10 @@
 // The save branch's settings text: a request's pairs in, the file's text
-// out. A refused pair leaves the text as it was; an accepted one adds
-// exactly its own line, which a shell sourcing the file reads as one
-// plain assignment; and the text stays under 2048 bytes.
-#include <algorithm>
+// out. A refused pair leaves the text as it was; an accepted one adds one
+// whole line of its own; the text stays under 2048 bytes. And a value that
+// is taken comes back the same when its line is written to the settings
+// file and read back, so no value can leave its quotes or its line.
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -13,13 +14,22 @@
 
 namespace {
 
-// Bytes that a shell acts on inside double quotes, or that end a line.
-const std::string unquotable = [] {
-  std::string s = "\"\\$`\x7f";
-  for (char c = 1; c < 0x20; ++c)
-    s += c;
-  return s;
-}();
+// The value a setting holds after a save of this value alone: the line is
+// written as the settings file and read back into the table. (Written
+// plainly, as a new file: the save's own writer, and a file cut short,
+// wait for the disk, too slow to fuzz.)
+std::string read_back(const char *value) {
+  char one[NETDATA_SIZE] = "";
+  if (!netdata_append(one, "DNS1", value))
+    std::abort(); // accepted under one name, so under any other
+  std::remove(PATH_SETTINGS);
+  FILE *f = std::fopen(PATH_SETTINGS, "w");
+  if (f == nullptr || std::fputs(one, f) < 0 || std::fclose(f) != 0)
+    std::abort();
+  std::strcpy(netconf[E_DNS1].value, "unread");
+  read_netdata();
+  return netconf[E_DNS1].value;
+}
 
 } // namespace
 
@@ -29,22 +39,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   varlist list = parse_vars(text.data());
   char netdata[NETDATA_SIZE] = "";
   for (char **p = list; p[0] != nullptr; p += 2) {
-    std::string name = p[0], value = p[1], before = netdata;
+    std::string name = p[0];
+    std::string value = p[1];
+    std::string before = netdata;
     bool taken = netdata_append(netdata, p[0], p[1]);
-    std::string added = std::string(netdata).substr(std::min(before.size(), std::strlen(netdata)));
-    if (std::string(netdata).compare(0, before.size(), before) != 0 || (!taken && !added.empty()))
-      std::abort();
-    if (!taken)
+    std::string after = netdata;
+    if (after.compare(0, before.size(), before) != 0)
+      std::abort(); // the text before was changed
+    std::string added = after.substr(before.size());
+    if (!taken) {
+      if (!added.empty())
+        std::abort();
       continue;
+    }
+    // One whole line.
+    if (added.empty() || added.find('\n') != added.size() - 1)
+      std::abort();
     if (name == "WAN_STATICIP") {
       if (added != (value == "Static IP Address" ? "WAN_STATICIP=y\n" : "WAN_STATICIP=n\n"))
         std::abort();
       continue;
     }
-    bool word = !name.empty() && !(name[0] >= '0' && name[0] <= '9') &&
-                name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz_0123456789") ==
-                    std::string::npos;
-    if (!word || value.find_first_of(unquotable) != std::string::npos || added != name + "=\"" + value + "\"\n")
+    if (added != name + "=\"" + value + "\"\n")
+      std::abort();
+    // The reader takes the name up to the first "=".
+    if (added.substr(0, added.find('=')) != name)
+      std::abort();
+    // A value that fits a setting comes back as it went in.
+    if (value.size() < sizeof(_netconf::value) && read_back(p[1]) != value)
       std::abort();
   }
   if (std::strlen(netdata) >= NETDATA_SIZE)

@@ -7,6 +7,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 export jobs
 
 # Every Debian package that some stage of the test command uses.
+# shellcheck disable=SC2034 # the test command installs them
 nb_test_pkgs=(
   cmake make g++ libgtest-dev googletest valgrind binutils file musl-tools git
   clang libclang-rt-14-dev clang-format shellcheck python3 python3-pyflakes

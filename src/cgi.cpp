@@ -26,7 +26,8 @@ void page_request(varlist vars) {
     // written and no further command started.
     if (std::ferror(stdout))
       return;
-    const char *name = p[0], *value = p[1];
+    const char *name = p[0];
+    const char *value = p[1];
     int page = cgi_name_parse(name) == INDEX_LINK ? index_link_parse(value) : -1;
     switch (page) {
     case HARDWARE: html_table_hardware(); break;

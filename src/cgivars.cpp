@@ -25,16 +25,26 @@ bool is_head_request() {
   return m != nullptr && std::strcmp(m, "HEAD") == 0;
 }
 
+namespace {
+
+// The value of one hexadecimal digit. Letters past F, and other bytes,
+// give what the arithmetic gives: the digits are not checked.
+unsigned hex_digit(char ch) {
+  auto c = static_cast<unsigned char>(ch);
+  if (c > 0x40)
+    return (c & 0xDFu) - 0x37u; // upper or lower case: A-F are 10-15
+  return c - 0x30u;
+}
+
+} // namespace
+
 char hex2char(const char *hex) {
-  auto digit = [](char ch) {
-    auto c = static_cast<unsigned char>(ch);
-    return c > 0x40 ? (c & 0xDFu) - 0x37u : c - 0x30u;
-  };
-  return static_cast<char>((digit(hex[0]) * 16u + digit(hex[1])) & 0xFFu);
+  return static_cast<char>((hex_digit(hex[0]) * 16u + hex_digit(hex[1])) & 0xFFu);
 }
 
 void unescape_url(char *url) {
-  std::size_t len = std::strlen(url), w = 0;
+  std::size_t len = std::strlen(url);
+  std::size_t w = 0;
   for (std::size_t r = 0; r < len; ++r, ++w) {
     url[w] = url[r];
     // An escape needs both its digits: a cut-off one stays as it stands.
@@ -56,7 +66,9 @@ varlist parse_vars(char *text) {
   for (char *p = text; *p != '\0'; ++p) {
     if (*p == '+')
       *p = ' ';
-    n += *p != '&' && (p == text || p[-1] == '&');
+    bool starts_pair = *p != '&' && (p == text || p[-1] == '&');
+    if (starts_pair)
+      ++n;
   }
   auto *list = static_cast<varlist>(std::malloc((2 * n + 1) * sizeof(char *)));
   if (list == nullptr)
@@ -145,6 +157,17 @@ namespace {
 // name; NB_BOARD_HOSTS adds the local DNS names a build is given.
 constexpr std::string_view board_names[] = {"localhost", NB_BOARD_HOSTS};
 
+// The first n characters of s, and s after them. (string_view's substr
+// may throw, which brings the C++ runtime's exception support into the
+// program: 100 KiB, and the dynamic loader as a second library.)
+std::string_view head(std::string_view s, std::size_t n) {
+  return {s.data(), std::min(n, s.size())};
+}
+std::string_view tail(std::string_view s, std::size_t n) {
+  s.remove_prefix(std::min(n, s.size()));
+  return s;
+}
+
 bool equal_nocase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
@@ -178,13 +201,13 @@ bool split_authority(std::string_view s, std::string_view &host, unsigned &port)
   } else {
     colon = std::min(s.find(':'), s.size());
   }
-  host = s.substr(0, colon);
+  host = head(s, colon);
   port = 0;
   if (host.empty())
     return false;
   if (colon == s.size())
     return true;
-  return s[colon] == ':' && parse_port(s.substr(colon + 1), port);
+  return s[colon] == ':' && parse_port(tail(s, colon + 1), port);
 }
 
 // True when text is an address inet_pton reads whole: a dotted IPv4
@@ -203,7 +226,7 @@ bool is_address(int family, std::string_view text) {
 // other Host is a name that someone else's DNS points at the board.
 bool is_board_host(std::string_view host, const char *nodename) {
   if (host.size() > 2 && host.front() == '[' && host.back() == ']')
-    return is_address(AF_INET6, host.substr(1, host.size() - 2));
+    return is_address(AF_INET6, head(tail(host, 1), host.size() - 2));
   if (is_address(AF_INET, host))
     return true;
   if (nodename != nullptr && equal_nocase(host, nodename))
@@ -220,7 +243,7 @@ bool names_board(std::string_view url, std::string_view host, unsigned port) {
   std::size_t sep = url.find("://");
   if (sep == std::string_view::npos)
     return false;
-  std::string_view scheme = url.substr(0, sep);
+  std::string_view scheme = head(url, sep);
   unsigned url_port = 0;
   if (equal_nocase(scheme, "http"))
     url_port = 80;
@@ -228,11 +251,11 @@ bool names_board(std::string_view url, std::string_view host, unsigned port) {
     url_port = 443;
   else
     return false;
-  std::string_view authority = url.substr(sep + 3);
-  authority = authority.substr(0, authority.find_first_of("/?#"));
+  std::string_view authority = tail(url, sep + 3);
+  authority = head(authority, authority.find_first_of("/?#"));
   std::size_t at = authority.rfind('@');
   if (at != std::string_view::npos)
-    authority.remove_prefix(at + 1);
+    authority = tail(authority, at + 1);
   std::string_view url_host;
   unsigned given = 0;
   if (!split_authority(authority, url_host, given))
@@ -251,16 +274,21 @@ bool env_is(const char *name, const char *value) {
 } // namespace
 
 save_context request_save_context() {
-  static utsname uts;
-  const char *nodename = ::uname(&uts) == 0 ? uts.nodename : nullptr;
+  save_context c = {};
+  c.host = std::getenv("HTTP_HOST");
+  c.sec_fetch_site = std::getenv("HTTP_SEC_FETCH_SITE");
+  c.origin = std::getenv("HTTP_ORIGIN");
+  c.referer = std::getenv("HTTP_REFERER");
+  c.server_port = std::getenv("SERVER_PORT");
   // The scheme matters only for the default port, when neither Host nor
   // SERVER_PORT gives one. Servers with TLS say so in HTTPS=on (Apache,
   // lighttpd, nginx's fastcgi_params) or REQUEST_SCHEME (Apache, nginx);
   // busybox httpd and mini_httpd have no TLS and set neither.
-  bool https = env_is("HTTPS", "on") || env_is("REQUEST_SCHEME", "https");
-  return {std::getenv("HTTP_HOST"),      std::getenv("HTTP_SEC_FETCH_SITE"), std::getenv("HTTP_ORIGIN"),
-          std::getenv("HTTP_REFERER"),   std::getenv("SERVER_PORT"),         https,
-          nodename};
+  c.https = env_is("HTTPS", "on") || env_is("REQUEST_SCHEME", "https");
+  static utsname uts;
+  if (::uname(&uts) == 0)
+    c.nodename = uts.nodename;
+  return c;
 }
 
 bool save_is_proven(const save_context &c) {
@@ -279,7 +307,8 @@ bool save_is_proven(const save_context &c) {
   // HTTP may carry none, and another site's page can turn the Referer off,
   // so no signal at all is no proof.
   if (c.sec_fetch_site != nullptr)
-    return std::strcmp(c.sec_fetch_site, "same-origin") == 0 || std::strcmp(c.sec_fetch_site, "none") == 0;
+    return std::strcmp(c.sec_fetch_site, "same-origin") == 0 ||
+           std::strcmp(c.sec_fetch_site, "none") == 0;
   if (c.origin != nullptr)
     return names_board(c.origin, host, port);
   if (c.referer != nullptr)

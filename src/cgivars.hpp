@@ -36,6 +36,7 @@ void unescape_url(char *url);
 char hex2char(const char *hex);
 // Frees both lists (either may be null); always returns 0.
 int cleanUp(int form_method, varlist getvars, varlist postvars);
+
 // What a save request tells about where it was sent from and to, as the
 // web server passes it (null where a header is absent).
 struct save_context {

@@ -6,23 +6,26 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <initializer_list>
 #include <sys/stat.h>
 #include <unistd.h>
 
+// The board's defaults, in NETCONF_ENUM order.
 std::array<_netconf, NETCONF_COUNT> netconf = {{
-    {"WAN_STATICIP", "y"},            // E_WAN_STATICIP: "y" static, "n" dynamic
-    {"WAN_IPADDR", "10.1.10.227"},    // E_WAN_IPADDR
-    {"WAN_NETMASK", "255.255.255.0"}, // E_WAN_NETMASK
-    {"WAN_NETWORK", "10.1.0.0"},      // E_WAN_NETWORK: kept, never shown
-    {"WAN_ROUTE", "10.1.0.1"},        // E_WAN_ROUTE: the gateway
-    {"DNS1", "10.0.0.2"},             // E_DNS1
-    {"DNS2", "10.0.0.5"},             // E_DNS2
+    {"WAN_STATICIP", "y"},
+    {"WAN_IPADDR", "10.1.10.227"},
+    {"WAN_NETMASK", "255.255.255.0"},
+    {"WAN_NETWORK", "10.1.0.0"},
+    {"WAN_ROUTE", "10.1.0.1"},
+    {"DNS1", "10.0.0.2"},
+    {"DNS2", "10.0.0.5"},
 }};
 
 namespace {
 
 // The index of the entry of table that is exactly str, or -1.
-template <std::size_t N> int find_name(const std::array<std::string_view, N> &table, const char *str) {
+template <std::size_t N>
+int find_name(const std::array<std::string_view, N> &table, const char *str) {
   std::string_view s = str;
   for (std::size_t i = 0; i < N; ++i)
     if (table[i] == s)
@@ -33,7 +36,8 @@ template <std::size_t N> int find_name(const std::array<std::string_view, N> &ta
 // A shell variable name: a letter or "_", then letters, digits or "_".
 bool is_identifier(const char *s) {
   constexpr char word[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz_0123456789";
-  return *s != '\0' && !(*s >= '0' && *s <= '9') && s[std::strspn(s, word)] == '\0';
+  bool starts_with_digit = *s >= '0' && *s <= '9';
+  return *s != '\0' && !starts_with_digit && s[std::strspn(s, word)] == '\0';
 }
 
 // Names that a shell or the dynamic loader gives a meaning to. A Configure
@@ -44,43 +48,128 @@ bool is_identifier(const char *s) {
 constexpr std::string_view shell_names[] = {
     // POSIX and busybox sh: the command search, word splitting, the start-up
     // file, cd and ~, the prompts, getopts and the shell's own numbers.
-    "PATH", "IFS", "ENV", "CDPATH", "HOME", "PS1", "PS2", "PS3", "PS4", "OPTIND", "OPTARG", "PPID", "LINENO",
+    "PATH",
+    "IFS",
+    "ENV",
+    "CDPATH",
+    "HOME",
+    "PS1",
+    "PS2",
+    "PS3",
+    "PS4",
+    "OPTIND",
+    "OPTARG",
+    "PPID",
+    "LINENO",
     // bash: its start-up file and options, globbing, the read-only user ids,
     // and every variable of its own.
-    "BASH_ENV", "SHELLOPTS", "BASHOPTS", "GLOBIGNORE", "UID", "EUID", "BASH*",
+    "BASH_ENV",
+    "SHELLOPTS",
+    "BASHOPTS",
+    "GLOBIGNORE",
+    "UID",
+    "EUID",
+    "BASH*",
     // The dynamic loader: libraries preloaded into, or searched for, every
     // command Configure runs.
     "LD_*",
 };
 
-// True when name is in shell_names.
+// True when name is an entry of shell_names, or begins as an entry ending
+// in "*" does.
 bool is_shell_name(std::string_view name) {
   for (std::string_view entry : shell_names) {
-    if (entry.back() == '*' ? name.substr(0, entry.size() - 1) == entry.substr(0, entry.size() - 1)
-                            : name == entry)
+    if (name == entry)
+      return true;
+    std::string_view stem(entry.data(), entry.size() - 1);
+    bool begins_so =
+        name.size() >= stem.size() && std::string_view(name.data(), stem.size()) == stem;
+    if (entry.back() == '*' && begins_so)
       return true;
   }
   return false;
+}
+
+// A control character: below the space, or DEL.
+bool is_control(char c) {
+  auto byte = static_cast<unsigned char>(c);
+  return byte < 0x20 || byte == 0x7f;
 }
 
 // A value that stays inside its double quotes and its line when the file
 // is read back or sourced by a shell: no control character, no quote,
 // backslash, "$" or backquote.
 bool is_safe_value(const char *s) {
-  constexpr char unsafe[] = "\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\x0e\x0f\x10"
-                            "\x11\x12\x13\x14\x15\x16\x17\x18\x19\x1a\x1b\x1c\x1d\x1e\x1f\x7f\"\\$`";
-  return s[std::strcspn(s, unsafe)] == '\0';
+  for (; *s != '\0'; ++s) {
+    if (is_control(*s) || std::strchr("\"\\$`", *s) != nullptr)
+      return false;
+  }
+  return true;
+}
+
+// Appends the parts of one line to netdata (NUL-terminated, NETDATA_SIZE
+// bytes), or nothing when the line does not fit whole.
+bool append_line(char *netdata, std::initializer_list<std::string_view> parts) {
+  std::size_t used = std::strlen(netdata);
+  std::size_t size = 0;
+  for (std::string_view part : parts)
+    size += part.size();
+  if (size >= NETDATA_SIZE - used)
+    return false;
+  for (std::string_view part : parts) {
+    std::memcpy(netdata + used, part.data(), part.size());
+    used += part.size();
+  }
+  netdata[used] = '\0';
+  return true;
+}
+
+// One line of the settings file as it is read, held within the record's
+// sizes: the name runs to the first "=", the value from there to the line
+// feed with its double quotes left out.
+struct settings_line {
+  char name[sizeof(_netconf::name)];
+  char value[sizeof(_netconf::value)];
+  std::size_t name_len;
+  std::size_t value_len;
+  bool seen_eq;
+  // A NUL, or a part that outgrows its record: the line is no setting.
+  bool spoiled;
+};
+
+// Adds c to the end of a part of the line, unless the part is full.
+void add_to_part(char *part, std::size_t size, std::size_t &len, char c, bool &spoiled) {
+  if (len + 1 >= size)
+    spoiled = true;
+  else
+    part[len++] = c;
+}
+
+// Adds one byte (not the line feed) to the line being read.
+void add_byte(settings_line &line, char c) {
+  if (c == '\0')
+    line.spoiled = true;
+  else if (!line.seen_eq && c == '=')
+    line.seen_eq = true;
+  else if (!line.seen_eq)
+    add_to_part(line.name, sizeof line.name, line.name_len, c, line.spoiled);
+  else if (c != '"')
+    add_to_part(line.value, sizeof line.value, line.value_len, c, line.spoiled);
+}
+
+// Stores the setting of a whole line, when it is one.
+void store_line(settings_line &line) {
+  if (!line.seen_eq || line.spoiled)
+    return;
+  line.name[line.name_len] = '\0';
+  line.value[line.value_len] = '\0';
+  insert_netdata(line.name, line.value);
 }
 
 } // namespace
 
-bool unique_fd::reset() {
-  int fd = fd_;
-  fd_ = -1;
-  return fd < 0 || ::close(fd) == 0;
-}
-
 int cgi_name_parse(const char *str) { return find_name(cgi_name_str, str); }
+
 int index_link_parse(const char *str) { return find_name(index_link_value_str, str); }
 
 int get_rc(const char *name, const char *value) {
@@ -98,51 +187,39 @@ void insert_netdata(const char *str1, const char *str2) {
   std::size_t len = std::strlen(str2);
   if (len >= sizeof(_netconf::value))
     return; // cut short, it would be another value
-  for (auto &rec : netconf)
+  for (_netconf &rec : netconf) {
     if (std::strcmp(rec.name, str1) == 0) {
       std::memcpy(rec.value, str2, len + 1);
       return;
     }
+  }
 }
 
 void read_netdata() {
   // No link is followed and nothing but a regular file is read, so a FIFO
   // or device planted in /tmp can neither hang the page nor be listed.
-  unique_fd fd(::open(PATH_SETTINGS, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  struct stat st;
-  if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+  int fd = ::open(PATH_SETTINGS, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0)
     return;
-  // The line being read, held within the record sizes: the name runs to the
-  // first "=", the value to the line feed with its double quotes left out.
-  // A NUL, or a part that outgrows its record, makes the line no setting.
-  char name[sizeof(_netconf::name)], value[sizeof(_netconf::value)];
-  std::size_t name_len = 0, value_len = 0;
-  bool seen_eq = false, too_long = false;
-  auto finish = [&] {
-    if (seen_eq && !too_long) {
-      name[name_len] = value[value_len] = '\0';
-      insert_netdata(name, value);
+  struct stat st;
+  FILE *f = nullptr;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+    f = ::fdopen(fd, "r");
+  if (f == nullptr) {
+    ::close(fd);
+    return;
+  }
+  settings_line line = {};
+  for (int c; (c = std::getc(f)) != EOF;) {
+    if (c == '\n') {
+      store_line(line);
+      line = {};
+    } else {
+      add_byte(line, static_cast<char>(c));
     }
-    name_len = value_len = 0;
-    seen_eq = too_long = false;
-  };
-  char buf[512];
-  for (ssize_t got; (got = ::read(fd.get(), buf, sizeof buf)) > 0;)
-    for (const char *c = buf; c != buf + got; ++c) {
-      if (*c == '\n')
-        finish();
-      else if (!seen_eq && *c == '=')
-        seen_eq = true;
-      else if (seen_eq && *c == '"')
-        continue;
-      else if (*c == '\0' || (seen_eq ? value_len + 1 >= sizeof value : name_len + 1 >= sizeof name))
-        too_long = true;
-      else if (seen_eq)
-        value[value_len++] = *c;
-      else
-        name[name_len++] = *c;
-    }
-  finish(); // a last line without a line feed keeps its whole value
+  }
+  store_line(line); // a last line without a line feed keeps its whole value
+  std::fclose(f);
 }
 
 bool write_netdata(const char *str) {
@@ -152,14 +229,14 @@ bool write_netdata(const char *str) {
   char tmp[sizeof PATH_SETTINGS + 7]; // the settings path and ".XXXXXX"
   std::memcpy(tmp, PATH_SETTINGS, sizeof PATH_SETTINGS - 1);
   std::memcpy(tmp + sizeof PATH_SETTINGS - 1, ".XXXXXX", 8);
-  unique_fd fd(::mkostemp(tmp, O_CLOEXEC));
-  if (fd.get() < 0)
+  int fd = ::mkostemp(tmp, O_CLOEXEC);
+  if (fd < 0)
     return false;
   // A short write (a full disk) fails the save as an error does.
-  auto len = static_cast<ssize_t>(std::strlen(str));
-  bool ok = ::write(fd.get(), str, static_cast<std::size_t>(len)) == len && ::fchmod(fd.get(), 0644) == 0 &&
-            ::fsync(fd.get()) == 0;
-  ok = fd.reset() && ok;
+  std::size_t len = std::strlen(str);
+  bool ok = ::write(fd, str, len) == static_cast<ssize_t>(len);
+  ok = ok && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
   if (ok && std::rename(tmp, PATH_SETTINGS) == 0)
     return true;
   ::unlink(tmp);
@@ -167,22 +244,11 @@ bool write_netdata(const char *str) {
 }
 
 bool netdata_append(char *netdata, const char *name, const char *value) {
-  std::array<std::string_view, 4> line; // the parts of the line
-  if (std::strcmp(name, "WAN_STATICIP") == 0)
-    line = {std::strcmp(value, "Static IP Address") == 0 ? "WAN_STATICIP=y\n" : "WAN_STATICIP=n\n", "", "", ""};
-  else if (is_identifier(name) && !is_shell_name(name) && is_safe_value(value))
-    line = {name, "=\"", value, "\"\n"};
-  else
-    return false;
-  std::size_t used = std::strlen(netdata), add = 0;
-  for (std::string_view part : line)
-    add += part.size();
-  if (add >= NETDATA_SIZE - used)
-    return false; // a line that does not fit whole is left out
-  for (std::string_view part : line) {
-    std::memcpy(netdata + used, part.data(), part.size());
-    used += part.size();
+  if (std::strcmp(name, "WAN_STATICIP") == 0) {
+    bool is_static = std::strcmp(value, "Static IP Address") == 0;
+    return append_line(netdata, {is_static ? "WAN_STATICIP=y\n" : "WAN_STATICIP=n\n"});
   }
-  netdata[used] = '\0';
-  return true;
+  if (!is_identifier(name) || is_shell_name(name) || !is_safe_value(value))
+    return false;
+  return append_line(netdata, {name, "=\"", value, "\"\n"});
 }

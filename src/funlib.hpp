@@ -25,23 +25,36 @@ inline constexpr char PAGE_TITLE[] = "Tessaline - Your Northbeam Partner";
 // The program's own address, for the forms and the wait page's refresh.
 #define CGI_PATH "/cgi-bin/northbeam"
 
-enum CGI_NAME_ENUM { INDEX_LINK = 0, CGI_NAME_COUNT };
-
-inline constexpr std::array<std::string_view, CGI_NAME_COUNT> cgi_name_str = {
-    "index_link", // INDEX_LINK: the variable that names a page
+enum CGI_NAME_ENUM {
+  INDEX_LINK = 0, // the variable that names a page
+  CGI_NAME_COUNT,
 };
 
-enum INDEX_LINK_ENUM { HARDWARE = 0, CPUINFO, MEMINFO, PCIINFO, WANLAN, NETSTAT, ROUTETABLE, INDEX_LINK_COUNT };
+inline constexpr std::array<std::string_view, CGI_NAME_COUNT> cgi_name_str = {
+    "index_link",
+};
+
+// The pages, in menu order.
+enum INDEX_LINK_ENUM {
+  HARDWARE = 0, // the home page
+  CPUINFO,      // /proc/cpuinfo
+  MEMINFO,      // /proc/meminfo
+  PCIINFO,      // /proc/pci
+  WANLAN,       // the settings form
+  NETSTAT,      // ifconfig
+  ROUTETABLE,   // route
+  INDEX_LINK_COUNT,
+};
 
 // Page names as requests carry them.
 inline constexpr std::array<std::string_view, INDEX_LINK_COUNT> index_link_value_str = {
-    "Hardware",        // HARDWARE: the home page
-    "CPU_Info",        // CPUINFO: underscore, unlike its label
+    "Hardware",        // HARDWARE
+    "CPU_Info",        // CPUINFO: an underscore, unlike its label
     "MEM Info",        // MEMINFO
     "PCI Info",        // PCIINFO
-    "Wan Lan Setting", // WANLAN: the settings form
-    "Net Statistics",  // NETSTAT: ifconfig
-    "Route Table",     // ROUTETABLE: route
+    "Wan Lan Setting", // WANLAN
+    "Net Statistics",  // NETSTAT
+    "Route Table",     // ROUTETABLE
 };
 
 // Menu labels; the spaces even out the buttons in a fixed-width font.
@@ -57,6 +70,7 @@ inline constexpr std::array<std::string_view, INDEX_LINK_COUNT> index_link_print
 
 static_assert(index_link_value_str.size() == INDEX_LINK_COUNT);
 static_assert(index_link_print_str.size() == INDEX_LINK_COUNT);
+
 // INDEX_LINK when str is exactly "index_link", non-zero otherwise.
 int cgi_name_parse(const char *str);
 // Index (0-6) of the page named exactly str, or -1.
@@ -66,27 +80,22 @@ int index_link_parse(const char *str);
 // a number outside int).
 int get_rc(const char *name, const char *value);
 
-// Closes a descriptor when it goes out of scope; reset() closes it now and
-// says whether the close (and so the write) succeeded.
-class unique_fd {
-  int fd_;
-
-public:
-  explicit unique_fd(int fd) : fd_(fd) {}
-  unique_fd(const unique_fd &) = delete;
-  unique_fd &operator=(const unique_fd &) = delete;
-  ~unique_fd() { reset(); }
-  int get() const { return fd_; }
-  bool reset();
-};
-
 // One setting: a fixed name and its current value.
 struct _netconf {
   char name[16];
   char value[32];
 };
 
-enum NETCONF_ENUM { E_WAN_STATICIP = 0, E_WAN_IPADDR, E_WAN_NETMASK, E_WAN_NETWORK, E_WAN_ROUTE, E_DNS1, E_DNS2, NETCONF_COUNT };
+enum NETCONF_ENUM {
+  E_WAN_STATICIP = 0, // "y" static, "n" dynamic
+  E_WAN_IPADDR,
+  E_WAN_NETMASK,
+  E_WAN_NETWORK, // kept, never shown
+  E_WAN_ROUTE,   // the gateway
+  E_DNS1,
+  E_DNS2,
+  NETCONF_COUNT,
+};
 
 // The settings of this process, starting from the board's defaults.
 extern std::array<_netconf, NETCONF_COUNT> netconf;

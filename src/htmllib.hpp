@@ -3,6 +3,7 @@
 #ifndef NORTHBEAM_HTMLLIB_HPP
 #define NORTHBEAM_HTMLLIB_HPP
 
+#include <cstdio>
 #include <string_view>
 
 // Writes s exactly as it stands.
@@ -44,8 +45,8 @@ void html_table_hardware();
 
 // Lists the file at proc_name in a framed page; nothing when it can't open.
 void html_table_procinfo(const char *proc_name);
-// Lists what the descriptor fd holds, in 79-byte chunks, in a framed page.
-void html_table_list(int fd);
+// Lists what f holds in a framed page, as an 80-byte line buffer reads it.
+void html_table_list(FILE *f);
 // Lists the output of the board's ifconfig.
 void html_table_netstat();
 // Lists the output of the board's route.

@@ -5,11 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <linux/capability.h>
-#include <sys/prctl.h>
 #include <fstream>
+#include <linux/capability.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -147,8 +147,9 @@ std::string golden(const std::string &name, const std::map<std::string, std::str
 }
 
 std::string shell(const std::string &body) {
-  return "Content-type: text/html\n\n<HTML><HEAD><TITLE>Tessaline - Your Northbeam Partner</TITLE></HEAD><BODY>" +
-         body + "</BODY></HTML>";
+  std::string head = "Content-type: text/html\n\n"
+                     "<HTML><HEAD><TITLE>Tessaline - Your Northbeam Partner</TITLE></HEAD>";
+  return head + "<BODY>" + body + "</BODY></HTML>";
 }
 
 std::string board(const std::string &path) { return std::string(NB_ROOT) + path; }
@@ -179,8 +180,8 @@ void reset_board() {
   std::string root = NB_ROOT;
   if (root.size() < 6 || root.compare(root.size() - 5, 5, "/root") != 0)
     throw std::runtime_error("not a test board: " + root);
-  std::string cmd = "chmod -R u+w '" + root + "' 2>/dev/null; rm -rf '" + root + "' && mkdir -p '" + root +
-                    "/proc' '" + root + "/sbin' '" + root + "/tmp' '" + root + "/etc'";
+  std::string cmd = "chmod -R u+w '" + root + "' 2>/dev/null; rm -rf '" + root + "' && mkdir -p '" +
+                    root + "/proc' '" + root + "/sbin' '" + root + "/tmp' '" + root + "/etc'";
   if (std::system(cmd.c_str()) != 0)
     throw std::runtime_error("cannot lay out " + root);
 }

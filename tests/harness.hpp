@@ -10,8 +10,8 @@
 // One request: method, query, extra CGI variables and the POST body.
 struct request {
   const char *method = "GET";
-  const char *query = nullptr; // unset when null
-  std::vector<std::string> env;  // extra NAME=VALUE entries
+  const char *query = nullptr;  // unset when null
+  std::vector<std::string> env; // extra NAME=VALUE entries
   std::string body;
   std::vector<std::string> args; // command-line arguments
   // Without the power to pass over file permissions, as root is when it
@@ -25,7 +25,8 @@ struct request {
 // What a browser sends with a save from the board's own page, served at
 // 127.0.0.1:8080: the Host it asked for and the page the form came from.
 inline const std::vector<std::string> own_page = {
-    "HTTP_HOST=127.0.0.1:8080", "HTTP_REFERER=http://127.0.0.1:8080/cgi-bin/northbeam?rc=1&index_link=Wan+Lan+Setting"};
+    "HTTP_HOST=127.0.0.1:8080",
+    "HTTP_REFERER=http://127.0.0.1:8080/cgi-bin/northbeam?rc=1&index_link=Wan+Lan+Setting"};
 
 struct answer {
   std::string out;

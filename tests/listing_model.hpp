@@ -12,7 +12,8 @@ inline std::string chunked(const std::string &file) {
   std::string out;
   for (std::size_t i = 0; i < file.size();) {
     std::size_t nl = file.find('\n', i);
-    std::size_t len = std::min<std::size_t>(79, (nl == std::string::npos ? file.size() : nl + 1) - i);
+    std::size_t len =
+        std::min<std::size_t>(79, (nl == std::string::npos ? file.size() : nl + 1) - i);
     out += "        ";
     for (char c : file.substr(i, len)) {
       if (c == '\0')
