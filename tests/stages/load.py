@@ -143,6 +143,8 @@ def main(argv):
         return 2
     stage = web.Stage(argv[0])
     seconds = float(argv[2]) if len(argv) == 3 else 15
+    if not web.own_folder(stage.dir):
+        return 1
     standin.lay_board("load", stage.board, stage.log)
     standin.lay_docroot(stage.www, argv[1])
     web.give_to_user(os.path.join(stage.board, "tmp"))

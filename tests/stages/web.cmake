@@ -7,14 +7,16 @@
 # As root the servers run as www-data, which must reach the board and the
 # document root: below a folder that others may not pass (a clone in
 # /root), the stage lays them in a folder of its own under /tmp instead.
-set(NB_WEB_DIR "${NB_STAGE_DIR}/web")
+set(nb_served "${NB_STAGE_DIR}")
 execute_process(COMMAND "${NB_PYTHON}" "${NB_STAGES_SRC}/nbtest.py" reachable "${NB_STAGE_DIR}"
   RESULT_VARIABLE nb_reachable)
 if(NOT nb_reachable EQUAL 0)
   string(MD5 nb_hash "${CMAKE_BINARY_DIR}")
   string(SUBSTRING "${nb_hash}" 0 12 nb_hash)
-  set(NB_WEB_DIR "/tmp/northbeam-web-${nb_hash}")
+  set(nb_served "/tmp/northbeam-stages-${nb_hash}")
 endif()
+set(NB_WEB_DIR "${nb_served}/web")
+set(NB_LOAD_DIR "${nb_served}/load")
 northbeam_add(northbeam_web "${NB_WEB_DIR}/board" "")
 set(nb_web "${NB_PYTHON}" "${NB_STAGES_SRC}/web.py" "${NB_WEB_DIR}")
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${NB_STAGES_SRC}/web.py")
@@ -52,9 +54,9 @@ set_tests_properties(browser.session PROPERTIES FIXTURES_REQUIRED "web-docroot;w
 
 # The load: its own board, whose commands print their PIDs, and its own
 # busybox httpd, started and stopped by the test itself.
-northbeam_add(northbeam_load "${NB_STAGE_DIR}/load/board" "")
+northbeam_add(northbeam_load "${NB_LOAD_DIR}/board" "")
 set(NB_LOAD_SECONDS 15 CACHE STRING "Seconds the load runs")
-nb_stage(load.busybox load "${NB_PYTHON}" "${NB_STAGES_SRC}/load.py" "${NB_STAGE_DIR}/load"
+nb_stage(load.busybox load "${NB_PYTHON}" "${NB_STAGES_SRC}/load.py" "${NB_LOAD_DIR}"
   $<TARGET_FILE:northbeam_load> ${NB_LOAD_SECONDS})
 set_tests_properties(load.busybox PROPERTIES TIMEOUT 180)
 

@@ -120,14 +120,16 @@ class Stage:
 # ---- fixtures ------------------------------------------------------------
 
 def own_folder(path):
-    """Makes path a folder of this user's that others may pass; False when
-    something else stands there (a link or another user's folder in /tmp)."""
+    """Makes path, and the folder it is in, folders of this user's that others
+    may pass; False when something else stands there (a link or another
+    user's folder in /tmp)."""
     os.makedirs(path, mode=0o755, exist_ok=True)
-    st = os.lstat(path)
-    if not stat.S_ISDIR(st.st_mode) or st.st_uid != os.geteuid():
-        print(f"{path} is not a folder of this user's", file=sys.stderr)
-        return False
-    os.chmod(path, 0o755)
+    for folder in (os.path.dirname(path), path):
+        st = os.lstat(folder)
+        if not stat.S_ISDIR(st.st_mode) or st.st_uid != os.geteuid():
+            print(f"{folder} is not a folder of this user's", file=sys.stderr)
+            return False
+        os.chmod(folder, 0o755)
     return True
 
 
