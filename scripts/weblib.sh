@@ -8,12 +8,6 @@ need_web_pkgs() {
   need_pkgs cmake make g++ busybox curl python3
 }
 
-# Debian's headless Chromium, and npm for the session's driver.
-need_browser_pkgs() {
-  need_pkgs chromium
-  command -v npm >/dev/null || need_pkgs nodejs npm
-}
-
 # A free TCP port on 127.0.0.1 (the kernel picks it).
 free_port() {
   /usr/bin/python3 "$top/tests/stages/nbtest.py" free-port
