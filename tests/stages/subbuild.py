@@ -16,7 +16,7 @@ import shutil
 import subprocess
 import sys
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "pylib"))
 import nbtest  # noqa: E402
 
 # The program may be no larger than this, stripped, for the board's flash.

@@ -8,7 +8,7 @@
 # document root: below a folder that others may not pass (a clone in
 # /root), the stage lays them in a folder of its own under /tmp instead.
 set(nb_served "${NB_STAGE_DIR}")
-execute_process(COMMAND "${NB_PYTHON}" "${NB_STAGES_SRC}/nbtest.py" reachable "${NB_STAGE_DIR}"
+execute_process(COMMAND "${NB_PYTHON}" "${NB_PYLIB}/nbtest.py" reachable "${NB_STAGE_DIR}"
   RESULT_VARIABLE nb_reachable)
 if(NOT nb_reachable EQUAL 0)
   string(MD5 nb_hash "${CMAKE_BINARY_DIR}")

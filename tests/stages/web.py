@@ -26,8 +26,9 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "pylib"))
 import nbtest  # noqa: E402
+import pages  # noqa: E402
 import standin  # noqa: E402
 
 SOURCE = standin.SOURCE
@@ -51,10 +52,9 @@ SERVERS = {
 }
 BOARD_SERVERS = [name for name, (_, docroot, _) in SERVERS.items() if docroot is None]
 
-PAGES = ["Hardware", "CPU_Info", "MEM+Info", "PCI+Info", "Wan+Lan+Setting", "Net+Statistics", "Route+Table"]
-TITLE = "Tessaline - Your Northbeam Partner"
+TITLE = pages.TITLE
 # What follows the wait page's document: the refresh home after 5 seconds.
-REFRESH = ('<meta http-equiv="refresh" content="5; url=/cgi-bin/northbeam?rc=1&index_link=Hardware">'
+REFRESH = (f'<meta http-equiv="refresh" content="5; url={pages.path(pages.HOME)}">'
            f"<html><head><title>{TITLE}</title></head><body></body></html>")
 WAIT_PICTURE = '<img border="0" src="../images/wait.gif" width="60" height="60">'
 
@@ -311,7 +311,7 @@ def same_as_program(stage, port, queries):
 
 def same_site(port):
     """What the board's own form sends with a save."""
-    return {"Referer": f"http://127.0.0.1:{port}/cgi-bin/northbeam?rc=1&index_link=Wan+Lan+Setting"}
+    return {"Referer": f"http://127.0.0.1:{port}" + pages.path(pages.FORM)}
 
 
 def other_site(port):
@@ -390,13 +390,12 @@ def head(stage, port, _=None):
 
 def pictures(stage, port, _=None):
     wrong = []
-    folder = os.path.join(SOURCE, "images")
-    for name in sorted(os.listdir(folder)):
+    for name in pages.PICTURES:
         status, headers, body = nbtest.fetch(port, "/images/" + name)
         kind = "image/gif" if name.endswith(".gif") else "image/jpeg"
         if status != 200 or headers.get("content-type") != kind:
             wrong.append(f"/images/{name}: {status} {headers.get('content-type')}")
-        elif body != stage.read(os.path.join(folder, name)):
+        elif body != stage.read(os.path.join(pages.IMAGES, name)):
             wrong.append(f"/images/{name} is not the committed picture")
     return wrong
 
@@ -426,7 +425,7 @@ def post(stage, port, _=None):
 
 # The checks run through every server, by name: the check, and what it is given.
 CHECKS = {
-    "pages": (same_as_program, [f"rc=1&index_link={page}" for page in PAGES]),
+    "pages": (same_as_program, [pages.query(value) for value in pages.VALUES]),
     "multi-page": (same_as_program, ["rc=1&index_link=Hardware&index_link=Route+Table&index_link=CPU_Info"
                                      "&foo=%3Cb%3E"]),
     "bare": (same_as_program, [None]),
