@@ -68,8 +68,20 @@ inline constexpr std::array<std::string_view, INDEX_LINK_COUNT> index_link_print
     "   Route Table   ",  // ROUTETABLE
 };
 
-static_assert(index_link_value_str.size() == INDEX_LINK_COUNT);
-static_assert(index_link_print_str.size() == INDEX_LINK_COUNT);
+// Whether every page has text in the table: an initializer list one page
+// short still fills the array, with an empty entry. The entries are read by
+// reference: g++ 12 cannot copy a left-out entry at compile time.
+constexpr bool every_page_has(const std::array<std::string_view, INDEX_LINK_COUNT> &table) {
+  for (const std::string_view &s : table) {
+    if (s.empty())
+      return false;
+  }
+  return true;
+}
+static_assert(every_page_has(index_link_value_str),
+              "index_link_value_str: every page needs a non-empty request value");
+static_assert(every_page_has(index_link_print_str),
+              "index_link_print_str: every page needs a non-empty menu label");
 
 // INDEX_LINK when str is exactly "index_link", non-zero otherwise.
 int cgi_name_parse(const char *str);
