@@ -68,6 +68,10 @@ inline constexpr std::array<std::string_view, INDEX_LINK_COUNT> index_link_print
     "   Route Table   ",  // ROUTETABLE
 };
 
+// The pages one request shows at most: a request naming more would start a
+// command for each, so any site's page could keep the board busy.
+inline constexpr int PAGES_PER_REQUEST = 7;
+
 static_assert(index_link_value_str.size() == INDEX_LINK_COUNT);
 static_assert(index_link_print_str.size() == INDEX_LINK_COUNT);
 
@@ -119,7 +123,8 @@ void insert_netdata(const char *str1, const char *str2);
 // Appends the settings line of one saved pair to netdata (NUL-terminated,
 // NETDATA_SIZE bytes). Returns false, leaving netdata as it is, for a pair
 // that is unsafe to store (a name that is no shell variable name, or one a
-// shell or the loader acts on; a value that could leave its quotes) or a
+// shell, the C library or a network client acts on; a value that could
+// leave its quotes) or a
 // line that would not fit whole.
 bool netdata_append(char *netdata, const char *name, const char *value);
 
