@@ -239,6 +239,16 @@ std::vector<row> hostile_rows() {
        0,
        board_fault::none,
        0},
+      // A name from each group that a shell, the C library, the locale or
+      // a network client reads is left out; any other name is stored.
+      {"names that programs act on",
+       {"GET",
+        "rc=2&EXECIGNORE=*&FUNCNEST=1&GCONV_PATH=/tmp&MALLOC_ARENA_MAX=1&TZ=x&LC_ALL=C"
+        "&Https_Proxy=http://x&FOO=bar",
+        own_page},
+       wait_page,
+       "old\n",
+       "FOO=\"bar\"\n"},
       // A failing board.
       {"unwritable settings folder",
        {"GET", "rc=2&DNS1=6.6.6.6", own_page, "", {}, true},

@@ -2,8 +2,10 @@
 // standard output and exit status out, against a test board folder.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 #include "harness.hpp"
@@ -288,6 +290,21 @@ TEST_F(Program, ConcurrentCommandPagesKeepTheirOwnOutput) {
   EXPECT_EQ(wrong, 0);
 }
 
+// A request naming many pages shows the first seven, and every other pair
+// still gets its debug line: no request starts more than seven commands.
+TEST_F(Program, ShowsAtMostSevenPagesARequest) {
+  put("/sbin/route", "#!/bin/sh\necho x >> '" + board("/tmp/routed") + "'\necho ROUTE\n", 0755);
+  std::string query = "rc=1";
+  for (int i = 0; i < 20; ++i)
+    query += "&index_link=Route+Table";
+  query += "&a=b";
+  std::string pages;
+  for (int i = 0; i < 7; ++i)
+    pages += listing("        ROUTE\n");
+  EXPECT_EQ(run({"GET", query.c_str()}).out, shell(pages + "<li>DEBUG: [a] = [b]\n"));
+  EXPECT_EQ(get("/tmp/routed"), "x\nx\nx\nx\nx\nx\nx\n");
+}
+
 // The settings form over each settings file.
 TEST_F(Program, FormShowsTheSettingsFile) {
   form_values dynamic;
@@ -428,14 +445,35 @@ TEST_F(Program, SaveStartsConfigureOnceWithNothingButItsName) {
             }())));
 }
 
+// Runs r with the program's standard error, which the web server puts in
+// its error log, going to a file: the answer, and what was logged.
+std::pair<answer, std::string> run_logged(const request &r) {
+  std::FILE *log = std::tmpfile();
+  int kept = ::dup(2);
+  ::dup2(::fileno(log), 2);
+  answer a = run(r);
+  ::dup2(kept, 2);
+  ::close(kept);
+  std::string text;
+  std::rewind(log);
+  for (int c; (c = std::fgetc(log)) != EOF;)
+    text += static_cast<char>(c);
+  std::fclose(log);
+  return {a, text};
+}
+
+// The browser still sees the wait page; the error log says what went wrong.
 TEST_F(Program, SaveWithoutConfigureStillAnswers) {
-  answer a = run({"GET", "rc=2&DNS1=9.9.9.9", own_page});
+  const std::string cannot = "northbeam: cannot start " + board("/etc/Configure") + ": ";
+  auto [a, logged] = run_logged({"GET", "rc=2&DNS1=9.9.9.9", own_page});
   EXPECT_EQ(a.out, wait_page);
   EXPECT_EQ(a.status, 0);
+  EXPECT_EQ(logged, cannot + "No such file or directory\n");
   put("/etc/Configure", "not a program", 0644);
-  a = run({"GET", "rc=2&DNS1=9.9.9.9", own_page});
+  std::tie(a, logged) = run_logged({"GET", "rc=2&DNS1=9.9.9.9", own_page});
   EXPECT_EQ(a.out, wait_page);
   EXPECT_EQ(a.status, 0);
+  EXPECT_EQ(logged, cannot + "Permission denied\n");
 }
 
 TEST_F(Program, SaveNeverWritesThroughAPlantedLink) {

@@ -324,6 +324,12 @@ def no_signal(port):
     return {}
 
 
+def typed(port):
+    """A typed or bookmarked save URL, or a link opened from a mail: the
+    browser says only that the person started it."""
+    return {"Sec-Fetch-Site": "none"}
+
+
 def save_query(dns):
     return f"rc=2&WAN_STATICIP=Dynamic+IP+Address&WAN_IPADDR=10.1.10.227&DNS1={dns}"
 
@@ -435,6 +441,7 @@ CHECKS = {
     "same-site-save": (accepted_save, same_site),
     "cross-site-save": (refused_save, other_site),
     "no-signal-save": (refused_save, no_signal),
+    "typed-save": (refused_save, typed),
     "post": (post, None),
 }
 
