@@ -55,9 +55,8 @@ struct page_case {
   int status = 0;
 };
 
-TEST_F(Program, AnswersEachRequestExactly) {
+std::vector<page_case> page_cases() {
   const std::string cpu = listing("        processor\t: 0\n        model name\t: XScale-IXP425\n");
-  const std::string post = "POST";
   const std::vector<page_case> cases = {
       {"rc=1 alone is the empty shell", {"GET", "rc=1"}, shell("")},
       {"home page", {"GET", "rc=1&index_link=Hardware"}, shell(hardware)},
@@ -108,12 +107,25 @@ TEST_F(Program, AnswersEachRequestExactly) {
       {"lower-case get", {"get", "rc=1"}, ""},
       {"no method", {nullptr, "rc=1&index_link=Hardware"}, ""},
   };
-  for (const auto &c : cases) {
-    answer a = run(c.req);
-    EXPECT_EQ(a.out, c.out) << c.what;
-    EXPECT_EQ(a.status, c.status) << c.what;
-  }
+  return cases;
 }
+
+// Each case a test of its own, named by its description.
+class ProgramPage : public Program, public ::testing::WithParamInterface<page_case> {};
+
+std::string name_of(const ::testing::TestParamInfo<page_case> &info) {
+  return row_name(info.param.what);
+}
+
+void PrintTo(const page_case &c, std::ostream *os) { *os << row_name(c.what); }
+
+TEST_P(ProgramPage, AnswersExactly) {
+  answer a = run(GetParam().req);
+  EXPECT_EQ(a.out, GetParam().out);
+  EXPECT_EQ(a.status, GetParam().status);
+}
+
+INSTANTIATE_TEST_SUITE_P(Row, ProgramPage, ::testing::ValuesIn(page_cases()), name_of);
 
 // A POST body is read by its CONTENT_LENGTH and never answered; a length
 // that is no number from 1 to 65536, or a shorter body, ends the request

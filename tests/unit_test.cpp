@@ -286,14 +286,15 @@ TEST(Settings, ReadsAndWritesTheFile) {
 
 // Where a save was sent from and to. The board here is 192.168.1.1 on
 // port 8080, named "nb1".
-TEST(Request, TakesASaveOnlyFromTheBoardsOwnPage) {
-  struct row {
-    const char *what;
-    save_context c;
-    bool taken;
-  };
+struct save_row {
+  const char *what;
+  save_context c;
+  bool taken;
+};
+
+std::vector<save_row> save_rows() {
   const char *page = "http://192.168.1.1:8080/cgi-bin/northbeam?rc=1";
-  const std::vector<row> rows = {
+  return {
       // The Host must be one of the board's own.
       {"no Host", {nullptr, "same-origin", nullptr, nullptr, nullptr, false, "nb1"}, false},
       {"a foreign Host with a matching Origin",
@@ -418,9 +419,22 @@ TEST(Request, TakesASaveOnlyFromTheBoardsOwnPage) {
        {"nb1", nullptr, "https://nb1", nullptr, nullptr, false, "nb1"},
        false},
   };
-  for (const auto &r : rows)
-    EXPECT_EQ(save_is_proven(r.c), r.taken) << r.what;
 }
+
+// Each row a test of its own, named by its description.
+class SaveProof : public ::testing::TestWithParam<save_row> {};
+
+std::string name_of(const ::testing::TestParamInfo<save_row> &info) {
+  return row_name(info.param.what);
+}
+
+void PrintTo(const save_row &r, std::ostream *os) { *os << row_name(r.what); }
+
+TEST_P(SaveProof, TakesASaveOnlyFromTheBoardsOwnPage) {
+  EXPECT_EQ(save_is_proven(GetParam().c), GetParam().taken);
+}
+
+INSTANTIATE_TEST_SUITE_P(Row, SaveProof, ::testing::ValuesIn(save_rows()), name_of);
 
 TEST(Request, ReadsTheSaveContextFromTheEnvironment) {
   const char *vars[] = {"HTTP_HOST",     "HTTP_SEC_FETCH_SITE", "HTTP_ORIGIN",
