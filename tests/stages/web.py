@@ -8,7 +8,6 @@ free 127.0.0.1 port, with one table of checks run through each:
   web.py DIR browser                the Chromium session of tests/web against busybox httpd,
                                     with another site's pages on the server "other"
   web.py DIR list servers|checks    the names, for CTest
-  web.py DIR readme                 README quotes each server's file as it is
 The servers' files are tests/web/servers/*.conf, with @PORT@, @DOCROOT@ and @RUN@ filled in.
 As root, every server and the program run as www-data, as a Debian server's do.
 """
@@ -483,20 +482,6 @@ def browser(stage):
     return done.returncode
 
 
-def readme(stage):
-    """README's "Serving it" quotes each server's file as an indented block."""
-    with open(os.path.join(SOURCE, "README.md")) as f:
-        text = f.read()
-    wrong = 0
-    for name in sorted(os.listdir(SERVER_FILES)):
-        with open(os.path.join(SERVER_FILES, name)) as f:
-            block = "".join("    " + line if line.strip() else "\n" for line in f)
-        if block not in text:
-            print(f"FAIL README does not quote tests/web/servers/{name} as it is")
-            wrong += 1
-    return 1 if wrong else 0
-
-
 def main(argv):
     if len(argv) < 2:
         print(__doc__, file=sys.stderr)
@@ -512,8 +497,6 @@ def main(argv):
         return check(stage, args[0], args[1])
     if command == "browser" and not args:
         return browser(stage)
-    if command == "readme" and not args:
-        return readme(stage)
     if command == "list" and args == ["servers"]:
         print(";".join(BOARD_SERVERS))
         return 0
