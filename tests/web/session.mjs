@@ -85,7 +85,7 @@ try {
   await page.goto(home);
   check('bare address shows the home page', await page.locator(menu[0][2]).count() === 1);
   check('page title', await page.title() === 'Tessaline - Your Northbeam Partner');
-  check('seven menu buttons', await page.locator('form[action="/cgi-bin/northbeam"] input[type="submit"]').count() === 7);
+  check('seven menu buttons', await page.locator('form[action="/cgi-bin/northbeam"] input[type="submit"]').count() === menu.length);
   await picturesLoad('the home page');
   await page.screenshot({ path: `${shots}/home.png` });
 
