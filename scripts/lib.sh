@@ -25,7 +25,10 @@ apt_retry() {
   shift
   for try in 1 2 3 4; do
     DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 "$@" && return 0
-    [ "$try" -lt 4 ] && { echo "== $what failed (try $try of 4); again in $((try * pause)) s" >&2; sleep $((try * pause)); }
+    [ "$try" -lt 4 ] && {
+      echo "== $what failed (try $try of 4); again in $((try * pause)) s" >&2
+      sleep $((try * pause))
+    }
   done
   echo "== $what failed four times: the Debian mirror is likely in the middle of a sync; a rerun in a few minutes will likely pass" >&2
   return 1

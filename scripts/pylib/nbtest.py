@@ -86,7 +86,9 @@ def wait_http(port, seconds=10, path="/"):
 def elf_needed(path, readelf="readelf"):
     """The shared libraries an ELF file needs (its NEEDED entries), in order."""
     out = subprocess.run([readelf, "-d", path], check=True, capture_output=True, text=True).stdout
-    return [line.split("[", 1)[1].split("]", 1)[0] for line in out.splitlines() if "(NEEDED)" in line]
+    return [
+        line.split("[", 1)[1].split("]", 1)[0] for line in out.splitlines() if "(NEEDED)" in line
+    ]
 
 
 def reachable(path):

@@ -26,11 +26,20 @@ PAUSE = {"web": "2", "load": "0", "demo": "2"}
 # Each flavour's board files: path in the board, then a stand-in file, or a
 # link to this machine's own file when it starts with "/".
 FILES = {
-    "web": {"proc/cpuinfo": "cpuinfo", "proc/meminfo": "meminfo",
-            "sbin/ifconfig": "ifconfig", "sbin/route": "route"},
+    "web": {
+        "proc/cpuinfo": "cpuinfo",
+        "proc/meminfo": "meminfo",
+        "sbin/ifconfig": "ifconfig",
+        "sbin/route": "route",
+    },
     "load": {"sbin/ifconfig": "loadcmd", "sbin/route": "loadcmd"},
-    "demo": {"proc/cpuinfo": "/proc/cpuinfo", "proc/meminfo": "/proc/meminfo", "proc/pci": "pci",
-             "sbin/ifconfig": "democmd", "sbin/route": "democmd"},
+    "demo": {
+        "proc/cpuinfo": "/proc/cpuinfo",
+        "proc/meminfo": "/proc/meminfo",
+        "proc/pci": "pci",
+        "sbin/ifconfig": "democmd",
+        "sbin/route": "democmd",
+    },
 }
 
 
@@ -38,9 +47,12 @@ def configure_text(board, log, pause):
     """The stand-in Configure, with this board's absolute paths."""
     with open(os.path.join(STANDIN, "Configure")) as f:
         text = f.read()
-    for key, value in (("@SELF@", os.path.join(board, "etc", "Configure")),
-                       ("@SETTINGS@", os.path.join(board, "tmp", "config.out")),
-                       ("@LOG@", log), ("@PAUSE@", pause)):
+    for key, value in (
+        ("@SELF@", os.path.join(board, "etc", "Configure")),
+        ("@SETTINGS@", os.path.join(board, "tmp", "config.out")),
+        ("@LOG@", log),
+        ("@PAUSE@", pause),
+    ):
         text = text.replace(key, value)
     return text
 

@@ -222,7 +222,9 @@ def main(argv):
         rewrite(name, found)
     for name, (_, target, values) in runs.items():
         if expand(name, values) != target:
-            print(f"rewrite.py: {name}.txt does not read back as the program's text", file=sys.stderr)
+            print(
+                f"rewrite.py: {name}.txt does not read back as the program's text", file=sys.stderr
+            )
             return 1
     print("golden files rewritten from", program, "- review them with: git diff tests/golden")
     return 0

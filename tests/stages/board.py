@@ -22,7 +22,9 @@ import time
 import urllib.parse
 from http.server import SimpleHTTPRequestHandler, ThreadingHTTPServer
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "pylib"))
+sys.path.insert(
+    0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "pylib")
+)
 import nbtest  # noqa: E402
 import pages  # noqa: E402
 
@@ -55,8 +57,13 @@ class Board:
 
     def get(self, query, auth=True, headers=None, timeout=30):
         """GET /cgi-bin/northbeam?QUERY: (status, body as text)."""
-        status, _, body = nbtest.fetch(self.port, "/cgi-bin/northbeam?" + query, headers=headers,
-                                       timeout=timeout, auth=self.login if auth is True else auth)
+        status, _, body = nbtest.fetch(
+            self.port,
+            "/cgi-bin/northbeam?" + query,
+            headers=headers,
+            timeout=timeout,
+            auth=self.login if auth is True else auth,
+        )
         return status, body.decode("latin-1")
 
     def page(self, name):
@@ -137,18 +144,30 @@ def factory():
 def form_is_port(board, what):
     """The form shows what the port runs (a static address)."""
     form, port = board.form(), board.running()
-    return check(f"{what}: the form shows what the port runs", form[0] == "y" and form[1:] == port,
-                 f"form {form}, port {port}")
+    return check(
+        f"{what}: the form shows what the port runs",
+        form[0] == "y" and form[1:] == port,
+        f"form {form}, port {port}",
+    )
 
 
 def settles(board, values, seconds, what):
     """Within SECONDS the port, the form and the name servers show a static save."""
     ok = nbtest.within(seconds, lambda: board.eth1() == values[1:3], pause=0.5)
-    check(f"{what}: within {seconds} s eth1 is {values[1]} netmask {values[2]}", ok, f"eth1 {board.eth1()}")
-    check(f"{what}: the default route goes through {values[3]}",
-          nbtest.within(10, lambda: board.gateway() == values[3], pause=1))
-    check(f"{what}: resolv.conf names {values[4]} and {values[5]}",
-          nbtest.within(5, lambda: board.dns() == values[4:6], pause=0.5), f"{board.dns()}")
+    check(
+        f"{what}: within {seconds} s eth1 is {values[1]} netmask {values[2]}",
+        ok,
+        f"eth1 {board.eth1()}",
+    )
+    check(
+        f"{what}: the default route goes through {values[3]}",
+        nbtest.within(10, lambda: board.gateway() == values[3], pause=1),
+    )
+    check(
+        f"{what}: resolv.conf names {values[4]} and {values[5]}",
+        nbtest.within(5, lambda: board.dns() == values[4:6], pause=0.5),
+        f"{board.dns()}",
+    )
     check(f"{what}: the form shows the save", board.form() == values, f"{board.form()}")
 
 
@@ -178,8 +197,9 @@ def boot(state, fresh, inspect=True):
     # The heartbeat lasts while this process's parent (CTest) runs, or the
     # process NB_BOARD_OWNER names.
     owner = os.environ.get("NB_BOARD_OWNER", str(os.getppid()))
-    done = subprocess.run([BOARD, "boot", state, owner] + ports, capture_output=True,
-                          text=True, timeout=180)
+    done = subprocess.run(
+        [BOARD, "boot", state, owner] + ports, capture_output=True, text=True, timeout=180
+    )
     if done.returncode != 0:
         print(done.stdout + done.stderr, file=sys.stderr)
         raise RuntimeError(f"the board did not boot (console {state}/console.log)")
@@ -197,10 +217,15 @@ def power(state, how):
 # The rows. Each takes the fixture's board, or its folder for the rows that
 # boot their own.
 
+
 def first_boot(board):
     """The form's six values at first boot are the factory settings, and eth1,
     the default route and resolv.conf run them."""
-    check("first boot: the form shows the factory settings", board.form() == factory(), f"{board.form()}")
+    check(
+        "first boot: the form shows the factory settings",
+        board.form() == factory(),
+        f"{board.form()}",
+    )
     form_is_port(board, "first boot")
 
 
@@ -238,8 +263,11 @@ def pictures(board):
     for name in pages.PICTURES:
         status, _, body = nbtest.fetch(board.port, "/images/" + name)
         with open(os.path.join(TOP, "images", name), "rb") as f:
-            check(f"pictures: {name} is the committed picture, without a login", status == 200 and body == f.read(),
-                  f"{status}")
+            check(
+                f"pictures: {name} is the committed picture, without a login",
+                status == 200 and body == f.read(),
+                f"{status}",
+            )
 
 
 # Who asks: the credentials sent (True: the board's own), and whether the
@@ -259,17 +287,25 @@ def login(board):
         if isinstance(auth, str):
             auth = auth.format(password=password)
         status, body = board.get(pages.query(pages.HOME), auth=auth)
-        check(f"login: {who} gets {'the page' if let_in else '401'}",
-              status == 200 and "IntelIXP425.jpg" in body if let_in else status == 401, f"{status}")
+        check(
+            f"login: {who} gets {'the page' if let_in else '401'}",
+            status == 200 and "IntelIXP425.jpg" in body if let_in else status == 401,
+            f"{status}",
+        )
         if let_in:
             continue
         before = snapshot(board)
-        status, _ = board.save(("y", "10.0.2.66", "255.255.255.0", "10.0.2.2", "10.0.2.3", "10.0.2.4"), auth=auth)
+        status, _ = board.save(
+            ("y", "10.0.2.66", "255.255.255.0", "10.0.2.2", "10.0.2.3", "10.0.2.4"), auth=auth
+        )
         check(f"login: a save with {who} gets 401", status == 401, f"{status}")
         unchanged(board, before, f"login: a save with {who}", wait=1)
     values = ("y", "10.0.2.66", "255.255.255.0", "10.0.2.2", "10.0.2.3", "10.0.2.4")
     status, body = board.save(values)
-    check("login: a save with the board's login gets the wait page", status == 200 and "wait.gif" in body)
+    check(
+        "login: a save with the board's login gets the wait page",
+        status == 200 and "wait.gif" in body,
+    )
     settles(board, values, 20, "login")
 
 
@@ -277,7 +313,10 @@ def static(board):
     """A static save reaches eth1, the default route, resolv.conf and the form."""
     values = ("y", "10.0.2.77", "255.255.255.128", "10.0.2.2", "10.0.2.3", "10.0.2.4")
     status, body = board.save(values)
-    check("static: the save answers the wait page", status == 200 and 'src="../images/wait.gif"' in body)
+    check(
+        "static: the save answers the wait page",
+        status == 200 and 'src="../images/wait.gif"' in body,
+    )
     settles(board, values, 20, "static")
 
 
@@ -286,8 +325,11 @@ def dynamic(board):
     Dynamic first."""
     status, body = board.save(("n",) + factory()[1:])
     check("dynamic: the save answers the wait page", status == 200 and "wait.gif" in body)
-    check("dynamic: within 20 s eth1 has the lease",
-          nbtest.within(20, lambda: board.eth1() == LEASE, pause=0.5), f"{board.eth1()}")
+    check(
+        "dynamic: within 20 s eth1 has the lease",
+        nbtest.within(20, lambda: board.eth1() == LEASE, pause=0.5),
+        f"{board.eth1()}",
+    )
     check("dynamic: the form lists Dynamic first", board.form()[0] == "n")
 
 
@@ -295,9 +337,21 @@ def dynamic(board):
 # DNS1, as a hand-made link would.
 BASE = ("y", "10.0.2.80", "255.255.255.0", "10.0.2.2", "10.0.2.3", "10.0.2.4")
 REFUSED = [
-    ("an address that is none", ("y", "999.1.1.1") + BASE[2:], 'WAN_IPADDR "999.1.1.1" is not an IPv4 address'),
-    ("a netmask that is none", BASE[:2] + ("255.0.255.0",) + BASE[3:], 'WAN_NETMASK "255.0.255.0" is not an IPv4 netmask'),
-    ("a gateway off the network", BASE[:3] + ("10.0.3.1",) + BASE[4:], "gateway 10.0.3.1 is not on 10.0.2.80"),
+    (
+        "an address that is none",
+        ("y", "999.1.1.1") + BASE[2:],
+        'WAN_IPADDR "999.1.1.1" is not an IPv4 address',
+    ),
+    (
+        "a netmask that is none",
+        BASE[:2] + ("255.0.255.0",) + BASE[3:],
+        'WAN_NETMASK "255.0.255.0" is not an IPv4 netmask',
+    ),
+    (
+        "a gateway off the network",
+        BASE[:3] + ("10.0.3.1",) + BASE[4:],
+        "gateway 10.0.3.1 is not on 10.0.2.80",
+    ),
     ("a save of DNS1 alone", [("DNS1", "10.0.2.9")], 'WAN_STATICIP "" is neither y nor n'),
 ]
 
@@ -310,11 +364,21 @@ def refused(board):
         log = board.log()
         status, body = board.save(values)
         check(f"refused: {what} answers the wait page", status == 200 and "wait.gif" in body)
-        check(f"refused: {what}: Configure logs why",
-              nbtest.within(15, lambda: why in board.log()[len(log):], pause=0.5), board.log()[len(log):])
-        check(f"refused: {what}: within 10 s the form shows the running settings again",
-              nbtest.within(10, lambda: board.form() == BASE, pause=0.5), f"{board.form()}")
-        check(f"refused: {what}: the port runs what it ran", board.running() == BASE[1:], f"{board.running()}")
+        check(
+            f"refused: {what}: Configure logs why",
+            nbtest.within(15, lambda: why in board.log()[len(log) :], pause=0.5),
+            board.log()[len(log) :],
+        )
+        check(
+            f"refused: {what}: within 10 s the form shows the running settings again",
+            nbtest.within(10, lambda: board.form() == BASE, pause=0.5),
+            f"{board.form()}",
+        )
+        check(
+            f"refused: {what}: the port runs what it ran",
+            board.running() == BASE[1:],
+            f"{board.running()}",
+        )
 
 
 def cross_site(board):
@@ -331,8 +395,11 @@ def cross_site(board):
 
 # One line in Configure's log ends each run: applied, already running,
 # refused.
-RUN_ENDS = re.compile(r"^configure: (eth1 \S+ netmask|eth1: dynamic address|eth1 runs these settings already"
-                      r"|nothing applied)", re.M)
+RUN_ENDS = re.compile(
+    r"^configure: (eth1 \S+ netmask|eth1: dynamic address|eth1 runs these settings already"
+    r"|nothing applied)",
+    re.M,
+)
 PORT_SET = re.compile(r"^configure: eth1 \S+ netmask", re.M)
 QUEUED = 30
 QUEUED_BOUND = 20
@@ -341,8 +408,10 @@ QUEUED_BOUND = 20
 def queued(board):
     """30 saves in a row: the board settles on the last, one apply at a time."""
     log = board.log()
-    saves = [("y", f"10.0.2.{100 + k}", "255.255.255.0", "10.0.2.2", "10.0.2.3", f"10.0.2.{100 + k}")
-             for k in range(QUEUED)]
+    saves = [
+        ("y", f"10.0.2.{100 + k}", "255.255.255.0", "10.0.2.2", "10.0.2.3", f"10.0.2.{100 + k}")
+        for k in range(QUEUED)
+    ]
     answered = sum(1 for values in saves if board.save(values)[0] == 200)
     ended = time.monotonic()
     after = board.log()
@@ -350,7 +419,7 @@ def queued(board):
 
     def runs_ended():
         now = board.log()
-        return now.startswith(log) and len(RUN_ENDS.findall(now[len(log):])) >= QUEUED
+        return now.startswith(log) and len(RUN_ENDS.findall(now[len(log) :])) >= QUEUED
 
     settled = nbtest.within(QUEUED_BOUND, runs_ended, pause=0.5)
     took = time.monotonic() - ended
@@ -358,8 +427,12 @@ def queued(board):
     check(f"queued: within {QUEUED_BOUND} s every Configure has ended", settled)
     now = board.log()
     check("queued: the log was not cut meanwhile", now.startswith(log) and now.startswith(after))
-    check("queued: no 'failed:' line in Configure's log", "failed:" not in now[len(log):], now[len(log):])
-    sets = len(PORT_SET.findall(now[len(after):]))
+    check(
+        "queued: no 'failed:' line in Configure's log",
+        "failed:" not in now[len(log) :],
+        now[len(log) :],
+    )
+    sets = len(PORT_SET.findall(now[len(after) :]))
     print(f"queued: the port was set {sets} times after the last answer", flush=True)
     check("queued: the port was set at most twice after the last answer", sets <= 2, f"{sets}")
     settles(board, saves[-1], 5, "queued: the last save")
@@ -371,7 +444,10 @@ def browser(board):
     # saved as dynamic (Configure checks no address of a dynamic save).
     defaults = ("n", "10.1.10.227", "255.255.255.0", "10.1.0.1", "10.0.0.2", "10.0.0.5")
     board.save(defaults)
-    check("browser: the form shows the defaults", nbtest.within(20, lambda: board.form() == defaults, pause=1))
+    check(
+        "browser: the form shows the defaults",
+        nbtest.within(20, lambda: board.form() == defaults, pause=1),
+    )
     web = os.path.join(TOP, "tests", "web")
     other = ThreadingHTTPServer(("127.0.0.1", 0), quiet_handler(os.path.join(web, "other")))
     threading.Thread(target=other.serve_forever, daemon=True).start()
@@ -384,13 +460,23 @@ def browser(board):
     # 127.0.0.1, as a person on the LAN would: to a loopback address it
     # would send Sec-Fetch-Site, and the pages without a Referer would test
     # nothing.
-    env = dict(os.environ, NB_BASE=f"http://northbeam:{board.port}", NB_OTHER=f"http://127.0.0.1:{other.server_port}",
-               NB_SETTINGS=f"{inspect}/config.out", NB_LOG=f"{inspect}/configure.log", NB_SHOTS=shots, NB_TMP=tmp,
-               NB_CPU="ARMv7 Processor", NB_NET="HWaddr 52:54:00:4E:42:00",
-               NB_LOGGED="configure: that is the DHCP lease (bound)\nconfigure: settings kept on flash\n",
-               NB_AUTH=board.login)
+    env = dict(
+        os.environ,
+        NB_BASE=f"http://northbeam:{board.port}",
+        NB_OTHER=f"http://127.0.0.1:{other.server_port}",
+        NB_SETTINGS=f"{inspect}/config.out",
+        NB_LOG=f"{inspect}/configure.log",
+        NB_SHOTS=shots,
+        NB_TMP=tmp,
+        NB_CPU="ARMv7 Processor",
+        NB_NET="HWaddr 52:54:00:4E:42:00",
+        NB_LOGGED="configure: that is the DHCP lease (bound)\nconfigure: settings kept on flash\n",
+        NB_AUTH=board.login,
+    )
     try:
-        done = subprocess.run(["node", os.path.join(web, "session.mjs")], env=env, cwd=web, timeout=240)
+        done = subprocess.run(
+            ["node", os.path.join(web, "session.mjs")], env=env, cwd=web, timeout=240
+        )
         check("browser: the session's checks", done.returncode == 0, f"exit {done.returncode}")
     finally:
         other.shutdown()
@@ -404,6 +490,7 @@ def quiet_handler(folder):
 
         def log_message(self, *args):
             pass
+
     return Handler
 
 
@@ -434,8 +521,15 @@ def power_cycle(state):
     power(board.state, "off")
     board = boot(board.state, fresh=False)
     try:
-        check("power cycle: the settings file is the save", settings_of(board.file("config.out")) == values)
-        check("power cycle: eth1 runs the save at once", board.eth1() == values[1:3], f"{board.eth1()}")
+        check(
+            "power cycle: the settings file is the save",
+            settings_of(board.file("config.out")) == values,
+        )
+        check(
+            "power cycle: eth1 runs the save at once",
+            board.eth1() == values[1:3],
+            f"{board.eth1()}",
+        )
         form_is_port(board, "power cycle")
     finally:
         power(board.state, "off")
@@ -469,8 +563,17 @@ def power_cuts(state):
     committed = settings_of(board.file("config.out"))
     try:
         for cut in range(1, CUTS + 1):
-            saves = [("y", f"10.0.2.{20 + k}", "255.255.255.0", "10.0.2.2", f"10.0.{cut}.{k + 1}", "10.0.2.3")
-                     for k in range(40)]
+            saves = [
+                (
+                    "y",
+                    f"10.0.2.{20 + k}",
+                    "255.255.255.0",
+                    "10.0.2.2",
+                    f"10.0.{cut}.{k + 1}",
+                    "10.0.2.3",
+                )
+                for k in range(40)
+            ]
             sent = []
             stop = threading.Event()
             sender = threading.Thread(target=burst, args=(board, saves, sent, stop))
@@ -488,9 +591,15 @@ def power_cuts(state):
                 left = f"save {sent.index(found) + 1} of {len(sent)} sent"
             else:
                 left = f"neither: {found}"
-            print(f"power cut {cut} at {moment:.1f} s: {left}; booted in {board_boot_seconds(folder)} s", flush=True)
-            check(f"power cut {cut}: the settings are whole, a save sent or the last committed",
-                  found == committed or found in sent, f"{found}")
+            print(
+                f"power cut {cut} at {moment:.1f} s: {left}; booted in {board_boot_seconds(folder)} s",
+                flush=True,
+            )
+            check(
+                f"power cut {cut}: the settings are whole, a save sent or the last committed",
+                found == committed or found in sent,
+                f"{found}",
+            )
             check(f"power cut {cut}: eth1 runs them", board.eth1() == found[1:3], f"{board.eth1()}")
             form_is_port(board, f"power cut {cut}")
             committed = found
@@ -528,13 +637,19 @@ def main(argv):
         return 0
     if len(argv) == 2 and argv[0] == "boot":
         board = boot(argv[1], fresh=True)
-        print(f"board: answers on 127.0.0.1:{board.port} after {board_boot_seconds(argv[1])} s "
-              f"(console {argv[1]}/console.log)")
+        print(
+            f"board: answers on 127.0.0.1:{board.port} after {board_boot_seconds(argv[1])} s "
+            f"(console {argv[1]}/console.log)"
+        )
         return 0
     if len(argv) == 2 and argv[0] == "off":
         power(argv[1], "off")
         with open(os.path.join(argv[1], "console.log"), errors="replace") as f:
-            return 1 if not check("board: the kernel did not panic", "Kernel panic" not in f.read()) else 0
+            return (
+                1
+                if not check("board: the kernel did not panic", "Kernel panic" not in f.read())
+                else 0
+            )
     if len(argv) == 3 and argv[0] == "row":
         rows = {name: (run, fixture) for name, run, fixture in ROWS}
         if argv[1] not in rows:

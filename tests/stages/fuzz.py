@@ -13,9 +13,17 @@ JOBS = str(os.cpu_count() or 2)
 
 
 def build(source, build_dir):
-    for args in (["cmake", "-S", os.path.join(source, "fuzz"), "-B", build_dir,
-                  "-DCMAKE_CXX_COMPILER=clang++"],
-                 ["cmake", "--build", build_dir, "-j", JOBS]):
+    for args in (
+        [
+            "cmake",
+            "-S",
+            os.path.join(source, "fuzz"),
+            "-B",
+            build_dir,
+            "-DCMAKE_CXX_COMPILER=clang++",
+        ],
+        ["cmake", "--build", build_dir, "-j", JOBS],
+    ):
         if subprocess.run(args).returncode != 0:
             return 1
     return 0
@@ -27,9 +35,16 @@ def run(source, build_dir, target, seconds):
     findings = os.path.join(build_dir, "findings")
     os.makedirs(work, exist_ok=True)
     os.makedirs(findings, exist_ok=True)
-    args = [os.path.join(build_dir, f"fuzz_{target}"), f"-max_total_time={seconds}", "-timeout=10",
-            "-print_final_stats=1", f"-dict={source}/fuzz/northbeam.dict",
-            f"-artifact_prefix={findings}/{target}-", work, f"{source}/fuzz/corpus/{target}"]
+    args = [
+        os.path.join(build_dir, f"fuzz_{target}"),
+        f"-max_total_time={seconds}",
+        "-timeout=10",
+        "-print_final_stats=1",
+        f"-dict={source}/fuzz/northbeam.dict",
+        f"-artifact_prefix={findings}/{target}-",
+        work,
+        f"{source}/fuzz/corpus/{target}",
+    ]
     if target == "listing":
         args.insert(1, "-max_len=12000")  # lines longer than the line buffer, many of them
     env = dict(os.environ, ASAN_OPTIONS="detect_leaks=1")

@@ -12,7 +12,11 @@ import sys
 
 
 def tracked(source):
-    out = subprocess.run(["git", "-C", source, "ls-files", "-z", "--cached", "--others", "--exclude-standard"], check=True, capture_output=True).stdout
+    out = subprocess.run(
+        ["git", "-C", source, "ls-files", "-z", "--cached", "--others", "--exclude-standard"],
+        check=True,
+        capture_output=True,
+    ).stdout
     return [os.path.join(source, p) for p in out.decode().split("\0") if p]
 
 
@@ -48,7 +52,9 @@ def main(argv):
     if kind == "shellcheck":
         return check(["shellcheck", "-x"], [p for p in files if is_shell(p)])
     if kind == "python":
-        return check(["/usr/bin/python3", "-m", "pyflakes"], [p for p in files if p.endswith(".py")])
+        return check(
+            ["/usr/bin/python3", "-m", "pyflakes"], [p for p in files if p.endswith(".py")]
+        )
     if kind == "black":
         return check(["black", "--check", "--quiet"], [p for p in files if p.endswith(".py")])
     if kind == "shfmt":

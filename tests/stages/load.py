@@ -13,7 +13,9 @@ import sys
 import threading
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "pylib"))
+sys.path.insert(
+    0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "pylib")
+)
 import pages  # noqa: E402
 import standin  # noqa: E402
 import web  # noqa: E402
@@ -34,7 +36,9 @@ def listen_overflows():
 
 
 def save_query(i):
-    return "rc=2&WAN_STATICIP=Static+IP+Address&" + "&".join(f"{f}=10.{i}.{i}.{k}" for k, f in enumerate(FIELDS))
+    return "rc=2&WAN_STATICIP=Static+IP+Address&" + "&".join(
+        f"{f}=10.{i}.{i}.{k}" for k, f in enumerate(FIELDS)
+    )
 
 
 def save_text(i):
@@ -54,8 +58,13 @@ def one_run(body, command):
     """A command page lists the eight lines of one run of its own command."""
     pre = body.split("<pre>")[1].split("</pre>")[0].splitlines() if "<pre>" in body else []
     found = [COMMAND_LINE.match(line) for line in pre]
-    return (len(found) == 8 and all(found) and {m.group(1) for m in found} == {command}
-            and len({m.group(2) for m in found}) == 1 and [m.group(3) for m in found] == list("12345678"))
+    return (
+        len(found) == 8
+        and all(found)
+        and {m.group(1) for m in found} == {command}
+        and len({m.group(2) for m in found}) == 1
+        and [m.group(3) for m in found] == list("12345678")
+    )
 
 
 class Load:
@@ -86,11 +95,21 @@ class Load:
         x = rnd.random()
         if x < 0.3:
             path = "/cgi-bin/northbeam?" + save_query(rnd.randint(1, 9))
-            return "save", path, {"Referer": self.referer}, lambda body: body.endswith("</html>") and "wait.gif" in body
+            return (
+                "save",
+                path,
+                {"Referer": self.referer},
+                lambda body: body.endswith("</html>") and "wait.gif" in body,
+            )
         if x < 0.7:
             return "form", pages.path(pages.FORM), {}, whole_save
         command = rnd.choice(["ifconfig", "route"])
-        return "command", pages.path(pages.COMMANDS[command]), {}, lambda body: one_run(body, command)
+        return (
+            "command",
+            pages.path(pages.COMMANDS[command]),
+            {},
+            lambda body: one_run(body, command),
+        )
 
     def client(self, seed):
         rnd = random.Random(seed)
@@ -130,10 +149,14 @@ class Load:
             # busybox httpd keeps a short queue of connections; one turned away too
             # often gives up after a minute, a fault of a busy machine rather
             # than of the program.
-            print(f"load: the kernel turned away {listen_overflows() - overflows} connections meanwhile")
+            print(
+                f"load: the kernel turned away {listen_overflows() - overflows} connections meanwhile"
+            )
         c = self.counts
-        print(f"load: {sum(c.values())} requests in {self.seconds:g} s by {CLIENTS} clients ({c['save']} saves, "
-              f"{c['form']} form reads, {c['command']} command pages), {len(self.wrong)} wrong")
+        print(
+            f"load: {sum(c.values())} requests in {self.seconds:g} s by {CLIENTS} clients ({c['save']} saves, "
+            f"{c['form']} form reads, {c['command']} command pages), {len(self.wrong)} wrong"
+        )
         return 1 if self.wrong else 0
 
 

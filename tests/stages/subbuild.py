@@ -16,7 +16,9 @@ import shutil
 import subprocess
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "pylib"))
+sys.path.insert(
+    0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "pylib")
+)
 import nbtest  # noqa: E402
 import pages  # noqa: E402
 
@@ -78,8 +80,13 @@ def plain(source, build):
 
 
 def static(source, build, libc, root, *suites):
-    options = ["-DCMAKE_BUILD_TYPE=Release", "-DBUILD_TESTING=OFF", "-DNB_WERROR=ON",
-               "-DNB_FULLY_STATIC=ON", f"-DNB_ROOT={root}"]
+    options = [
+        "-DCMAKE_BUILD_TYPE=Release",
+        "-DBUILD_TESTING=OFF",
+        "-DNB_WERROR=ON",
+        "-DNB_FULLY_STATIC=ON",
+        f"-DNB_ROOT={root}",
+    ]
     if libc == "musl":
         options.append(f"-DCMAKE_TOOLCHAIN_FILE={source}/cmake/musl.cmake")
     configure(source, build, *options)
@@ -94,8 +101,11 @@ def static(source, build, libc, root, *suites):
 
 def asan(source, build):
     configure(source, build, "-DCMAKE_BUILD_TYPE=Debug", "-DNB_SANITIZE=ON", "-DNB_WERROR=ON")
-    env = dict(os.environ, ASAN_OPTIONS="detect_leaks=1:abort_on_error=1",
-               UBSAN_OPTIONS="print_stacktrace=1")
+    env = dict(
+        os.environ,
+        ASAN_OPTIONS="detect_leaks=1:abort_on_error=1",
+        UBSAN_OPTIONS="print_stacktrace=1",
+    )
     ctest(build, env=env)
 
 
@@ -105,8 +115,15 @@ def cross(source, build, triple):
     ctest(build)
     # A board install as Buildroot and OpenWrt do it: toolchain file, /usr, DESTDIR.
     install = build + "-install"
-    configure(source, install, toolchain, "-DCMAKE_BUILD_TYPE=Release", "-DCMAKE_INSTALL_PREFIX=/usr",
-              "-DBUILD_TESTING=OFF", "-DNB_WERROR=ON")
+    configure(
+        source,
+        install,
+        toolchain,
+        "-DCMAKE_BUILD_TYPE=Release",
+        "-DCMAKE_INSTALL_PREFIX=/usr",
+        "-DBUILD_TESTING=OFF",
+        "-DNB_WERROR=ON",
+    )
     rootfs = os.path.join(install, "rootfs")
     shutil.rmtree(rootfs, ignore_errors=True)
     run("cmake", "--install", install, env=dict(os.environ, DESTDIR=rootfs))

@@ -25,7 +25,9 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "pylib"))
+sys.path.insert(
+    0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "pylib")
+)
 import nbtest  # noqa: E402
 import pages  # noqa: E402
 import standin  # noqa: E402
@@ -40,21 +42,37 @@ ENV = {"PATH": "/usr/sbin:/usr/bin:/sbin:/bin", "LANG": "C.UTF-8"}
 # in the foreground, its helpers first. {conf}, {port}, {docroot} and {run}
 # are filled in.
 SERVERS = {
-    "busybox": (None, None, [["busybox", "httpd", "-f", "-p", "127.0.0.1:{port}", "-h", "{docroot}"]]),
+    "busybox": (
+        None,
+        None,
+        [["busybox", "httpd", "-f", "-p", "127.0.0.1:{port}", "-h", "{docroot}"]],
+    ),
     "lighttpd": ("lighttpd.conf", None, [["lighttpd", "-D", "-f", "{conf}"]]),
     "apache": ("apache2.conf", None, [["apache2", "-f", "{conf}", "-DFOREGROUND"]]),
-    "nginx": ("nginx.conf", None, [["fcgiwrap", "-s", "unix:{run}/fcgiwrap.sock"],
-                                   ["nginx", "-p", "{run}", "-e", "{run}/error.log", "-c", "{conf}"]]),
+    "nginx": (
+        "nginx.conf",
+        None,
+        [
+            ["fcgiwrap", "-s", "unix:{run}/fcgiwrap.sock"],
+            ["nginx", "-p", "{run}", "-e", "{run}/error.log", "-c", "{conf}"],
+        ],
+    ),
     "mini_httpd": ("mini_httpd.conf", None, [["mini_httpd", "-C", "{conf}", "-D"]]),
     # Another site, for the browser: the pages that try to save the board's settings.
-    "other": (None, "tests/web/other", [["busybox", "httpd", "-f", "-p", "127.0.0.1:{port}", "-h", "{docroot}"]]),
+    "other": (
+        None,
+        "tests/web/other",
+        [["busybox", "httpd", "-f", "-p", "127.0.0.1:{port}", "-h", "{docroot}"]],
+    ),
 }
 BOARD_SERVERS = [name for name, (_, docroot, _) in SERVERS.items() if docroot is None]
 
 TITLE = pages.TITLE
 # What follows the wait page's document: the refresh home after 5 seconds.
-REFRESH = (f'<meta http-equiv="refresh" content="5; url={pages.path(pages.HOME)}">'
-           f"<html><head><title>{TITLE}</title></head><body></body></html>")
+REFRESH = (
+    f'<meta http-equiv="refresh" content="5; url={pages.path(pages.HOME)}">'
+    f"<html><head><title>{TITLE}</title></head><body></body></html>"
+)
 WAIT_PICTURE = '<img border="0" src="../images/wait.gif" width="60" height="60">'
 
 
@@ -118,6 +136,7 @@ class Stage:
 
 # ---- fixtures ------------------------------------------------------------
 
+
 def own_folder(path):
     """Makes path, and the folder it is in, folders of this user's that others
     may pass; False when something else stands there (a link or another
@@ -143,11 +162,17 @@ def docroot(stage, program):
     try:
         home = stage.direct(None)
     except PermissionError as e:
-        print(f"{server_user()[0]} cannot run {stage.program}: every folder above the build "
-              f"folder must let others through (o+x): {e}", file=sys.stderr)
+        print(
+            f"{server_user()[0]} cannot run {stage.program}: every folder above the build "
+            f"folder must let others through (o+x): {e}",
+            file=sys.stderr,
+        )
         return 1
     if TITLE.encode() not in home:
-        print(f"{stage.program} run as {server_user()[0]} gave no home page: {home[:300]!r}", file=sys.stderr)
+        print(
+            f"{stage.program} run as {server_user()[0]} gave no home page: {home[:300]!r}",
+            file=sys.stderr,
+        )
         return 1
     print(f"board {stage.board}, document root {stage.www}, servers run as {server_user()[0]}")
     return 0
@@ -192,8 +217,16 @@ def start(stage, server):
     with open(os.path.join(run, "server.log"), "ab") as out:
         for command in commands:
             args = [word.format(**values) for word in command]
-            p = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
-                                 env=ENV, cwd=run, start_new_session=True, **as_user())
+            p = subprocess.Popen(
+                args,
+                stdin=subprocess.DEVNULL,
+                stdout=out,
+                stderr=subprocess.STDOUT,
+                env=ENV,
+                cwd=run,
+                start_new_session=True,
+                **as_user(),
+            )
             pids.append((p.pid, args[0]))
             # A helper listens on a socket: the server needs it there.
             sockets = [a.split("unix:", 1)[1] for a in args if a.startswith("unix:")]
@@ -205,10 +238,14 @@ def start(stage, server):
         f.write(str(port))
     if not nbtest.wait_http(port, 15):
         print(f"{server} does not answer on 127.0.0.1:{port}; its log:", file=sys.stderr)
-        print(open(os.path.join(run, "server.log"), errors="replace").read()[-3000:], file=sys.stderr)
+        print(
+            open(os.path.join(run, "server.log"), errors="replace").read()[-3000:], file=sys.stderr
+        )
         stop_pids(run)
         return 1
-    print(f"{server} on 127.0.0.1:{port} (pids {' '.join(str(pid) for pid, _ in pids)}, files in {run})")
+    print(
+        f"{server} on 127.0.0.1:{port} (pids {' '.join(str(pid) for pid, _ in pids)}, files in {run})"
+    )
     return 0
 
 
@@ -291,6 +328,7 @@ def stop(stage, server):
 
 # ---- the checks ----------------------------------------------------------
 
+
 def is_html(headers):
     return headers.get("content-type", "").lower().startswith("text/html")
 
@@ -355,7 +393,9 @@ def accepted_save(stage, port, signal_of):
         wrong.append(f"settings file holds {stage.read(stage.settings)!r}")
     # Configure applies beside the wait page, 2 s here.
     if not nbtest.within(8, lambda: applied(stage, since, saved.replace("\n", " "))):
-        wrong.append(f"no apply of the save reached its end; log: {stage.read(stage.log)[since:]!r}")
+        wrong.append(
+            f"no apply of the save reached its end; log: {stage.read(stage.log)[since:]!r}"
+        )
     return wrong
 
 
@@ -376,13 +416,15 @@ def refused_save(stage, port, signal_of):
 def head(stage, port, _=None):
     """HEAD on a raw connection: the header and nothing after it. A body
     would be taken by a keep-alive client for the next answer."""
-    request = (f"HEAD /cgi-bin/northbeam?rc=1&index_link=Hardware HTTP/1.0\r\n"
-               f"Host: 127.0.0.1:{port}\r\n\r\n").encode()
+    request = (
+        f"HEAD /cgi-bin/northbeam?rc=1&index_link=Hardware HTTP/1.0\r\n"
+        f"Host: 127.0.0.1:{port}\r\n\r\n"
+    ).encode()
     answer = nbtest.raw(port, request)
     ends = [i + len(sep) for sep in (b"\r\n\r\n", b"\n\n") for i in [answer.find(sep)] if i >= 0]
     if not ends:
         return [f"HEAD answer has no end of header: {answer[:300]!r}"]
-    header, body = answer[:min(ends)], answer[min(ends):]
+    header, body = answer[: min(ends)], answer[min(ends) :]
     wrong = []
     if not re.match(rb"HTTP/1\.[01] 200 ", header):
         wrong.append(f"HEAD answers {header[:40]!r}")
@@ -414,8 +456,9 @@ def post(stage, port, _=None):
     headers = dict(same_site(port), **{"Content-Type": "application/x-www-form-urlencoded"})
     wrong = []
     try:
-        status, _, answer = nbtest.fetch(port, "/cgi-bin/northbeam?rc=2&DNS1=10.9.9.8", headers, "POST",
-                                         body, timeout=10)
+        status, _, answer = nbtest.fetch(
+            port, "/cgi-bin/northbeam?rc=2&DNS1=10.9.9.8", headers, "POST", body, timeout=10
+        )
         if status < 500 or TITLE.encode() in answer:
             wrong.append(f"POST answers {status}: {answer[:200]!r}")
     except http.client.RemoteDisconnected:
@@ -431,8 +474,10 @@ def post(stage, port, _=None):
 # The checks run through every server, by name: the check, and what it is given.
 CHECKS = {
     "pages": (same_as_program, [pages.query(value) for value in pages.VALUES]),
-    "multi-page": (same_as_program, ["rc=1&index_link=Hardware&index_link=Route+Table&index_link=CPU_Info"
-                                     "&foo=%3Cb%3E"]),
+    "multi-page": (
+        same_as_program,
+        ["rc=1&index_link=Hardware&index_link=Route+Table&index_link=CPU_Info" "&foo=%3Cb%3E"],
+    ),
     "bare": (same_as_program, [None]),
     "debug": (same_as_program, ["rc=7&x=%3Cy%3E", "rc=1&index_link=Nowhere"]),
     "pictures": (pictures, None),
@@ -456,6 +501,7 @@ def check(stage, server, name):
 
 # ---- the browser ---------------------------------------------------------
 
+
 def browser(stage):
     web = os.path.join(SOURCE, "tests", "web")
     if not os.path.isdir(os.path.join(web, "node_modules", "playwright-core")):
@@ -474,9 +520,15 @@ def browser(stage):
     # a name, so every save there must prove itself by its Referer. The
     # browser maps every name to 127.0.0.1.
     board = f"http://{os.uname().nodename}:{stage.port('busybox')}"
-    env = dict(os.environ, NB_BASE=board,
-               NB_OTHER=f"http://127.0.0.1:{stage.port('other')}", NB_SETTINGS=stage.settings,
-               NB_LOG=stage.log, NB_SHOTS=shots, NB_TMP=tmp)
+    env = dict(
+        os.environ,
+        NB_BASE=board,
+        NB_OTHER=f"http://127.0.0.1:{stage.port('other')}",
+        NB_SETTINGS=stage.settings,
+        NB_LOG=stage.log,
+        NB_SHOTS=shots,
+        NB_TMP=tmp,
+    )
     done = subprocess.run(["node", os.path.join(web, "session.mjs")], env=env, cwd=web, timeout=240)
     print(f"screenshots: {shots}")
     return done.returncode
