@@ -14,6 +14,7 @@ nb_test_pkgs=(
   g++-arm-linux-gnueabi g++-mips-linux-gnu qemu-user
   busybox curl lighttpd apache2 nginx fcgiwrap mini-httpd sudo chromium
   qemu-system-arm cpio gzip xz-utils
+  mmdebstrap lintian piuparts
 )
 
 # Runs apt-get with its arguments up to four times, pausing between tries:
