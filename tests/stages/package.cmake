@@ -37,5 +37,11 @@ foreach(server ${nb_package_servers})
     nb_stage(package.${server}.${check} package ${nb_package} check ${server} ${check})
     set_tests_properties(package.${server}.${check} PROPERTIES
       FIXTURES_REQUIRED "package-systems;package-amd64;package-${server}" TIMEOUT 60)
+    list(APPEND nb_package_${server} package.${server}.${check})
   endforeach()
 endforeach()
+# Last in the Apache system: removing the package disables what it enabled,
+# purging it leaves nothing behind.
+nb_stage(package.apache.remove package ${nb_package} remove apache)
+set_tests_properties(package.apache.remove PROPERTIES DEPENDS "${nb_package_apache}"
+  FIXTURES_REQUIRED "package-systems;package-amd64;package-apache" TIMEOUT 300)

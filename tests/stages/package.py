@@ -11,6 +11,7 @@ package sources:
   package.py DIR start SERVER        a fresh web system with the amd64 package installed by
                                      apt, SERVER (apache or lighttpd) in it on a free port
   package.py DIR check SERVER CHECK  one check of the table through SERVER
+  package.py DIR remove apache       apt-get remove, then purge, in the system Apache runs in
   package.py DIR stop SERVER         stops SERVER and everything else in its namespaces
   package.py DIR list servers|checks the names, for CTest
 Runs as root: the systems are unpacked and entered with chroot, in mount and
@@ -65,8 +66,8 @@ HEADERS = {
     "x-content-type-options": "nosniff",
     "referrer-policy": "same-origin",
 }
-# The page an apply of the stand-in Configure writes to, in the web system.
-STANDIN_LOG = "/var/log/northbeam-configure.log"
+# The log that the stand-in Configure writes, in the web system.
+STANDIN_LOG = "/var/log/configure.log"
 
 
 class Failed(Exception):
@@ -425,6 +426,57 @@ def check(dir_, server, name):
     return 1 if wrong else 0
 
 
+def apache_state(system):
+    """What Apache has on of the package's configuration and of the modules it needs."""
+    state = {}
+    for kind, name in (("-c", "northbeam"), ("-m", "cgid"), ("-m", "headers")):
+        done = in_root(system.root, "a2query", "-q", kind, name)
+        state[name] = done.returncode == 0
+    return state
+
+
+def left_behind(path, name):
+    """Whether a file is the package's: its name carries the package's, or it
+    is Apache's record of a module that the package enabled."""
+    if "northbeam" in name:
+        return True
+    return path.startswith("/var/lib/apache2/") and name in ("cgid", "headers")
+
+
+def leftovers(system):
+    """Files of the package's left in the system."""
+    found = []
+    for top in ("etc", "usr", "var"):
+        for folder, dirs, files in os.walk(os.path.join(system.root, top)):
+            for name in dirs + files:
+                path = os.path.join(folder, name)[len(system.root) :]
+                if left_behind(path, name):
+                    found.append(path)
+    return found
+
+
+def remove(dir_, server):
+    """Removing the package disables what it enabled in Apache (the fresh
+    system had neither mod_cgid nor mod_headers on); purging it leaves
+    nothing of it behind."""
+    system = System(dir_, server)
+    env = dict(ENV, DEBIAN_FRONTEND="noninteractive")
+    wrong = []
+    before = apache_state(system)
+    if before != {"northbeam": True, "cgid": True, "headers": True}:
+        wrong.append(f"installed, Apache has {before}")
+    in_root(system.root, "apt-get", "remove", "-y", "-q", "northbeam", env=env, check=True)
+    after = apache_state(system)
+    if any(after.values()):
+        wrong.append(f"removed, Apache still has {after}")
+    in_root(system.root, "apt-get", "purge", "-y", "-q", "northbeam", env=env, check=True)
+    wrong += [f"purged, left {path}" for path in leftovers(system)]
+    for line in wrong:
+        print(f"FAIL {server} remove: {line}")
+    print(f"{server} remove and purge: {'FAILED' if wrong else 'ok'}")
+    return 1 if wrong else 0
+
+
 COMMANDS = {
     ("systems", 0): systems,
     ("build", 1): build,
@@ -433,6 +485,7 @@ COMMANDS = {
     ("start", 1): start,
     ("stop", 1): stop,
     ("check", 2): check,
+    ("remove", 1): remove,
 }
 
 
@@ -446,7 +499,7 @@ def main(argv):
         return 2
     try:
         return command(os.path.abspath(argv[0]), *argv[2:])
-    except (Failed, subprocess.TimeoutExpired) as e:
+    except (Failed, subprocess.CalledProcessError, subprocess.TimeoutExpired) as e:
         print(f"FAIL {e}", file=sys.stderr)
         return 1
 
