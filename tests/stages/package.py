@@ -25,7 +25,6 @@ import shutil
 import signal
 import subprocess
 import sys
-import tarfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -46,7 +45,8 @@ DAY = 24 * 3600
 ENV = {"PATH": "/usr/sbin:/usr/bin:/sbin:/bin", "LANG": "C.UTF-8", "HOME": "/root"}
 
 # Each fresh system: its tarball and what mmdebstrap puts in it. piuparts
-# unpacks its base with tar -z.
+# unpacks its base with tar -z. The build system is a cross builder's: each
+# board's C library of its own architecture, for dpkg-shlibdeps.
 SYSTEMS = {
     "base": ("base.tar.gz", ["--variant=minbase"]),
     "web": ("web.tar", ["--variant=apt", "--include=apache2,lighttpd"]),
@@ -56,7 +56,7 @@ SYSTEMS = {
             "--variant=apt",
             "--architectures=" + ",".join([NATIVE] + CROSS),
             "--include=build-essential,debhelper,cmake,apache2-dev,libgtest-dev,"
-            + ",".join("crossbuild-essential-" + arch for arch in CROSS),
+            + ",".join(f"crossbuild-essential-{arch},libc6-dev:{arch}" for arch in CROSS),
         ],
     ),
 }
@@ -119,8 +119,14 @@ def unpack(dir_, system, where):
     if os.path.isdir(where):
         shutil.rmtree(where)
     os.makedirs(where)
-    with tarfile.open(os.path.join(dir_, "systems", SYSTEMS[system][0])) as tar:
-        tar.extractall(where, numeric_owner=True)
+    run(
+        "tar",
+        "-C",
+        where,
+        "--numeric-owner",
+        "-xf",
+        os.path.join(dir_, "systems", SYSTEMS[system][0]),
+    )
     policy = os.path.join(where, "usr", "sbin", "policy-rc.d")
     with open(policy, "w") as f:
         f.write("#!/bin/sh\nexit 101\n")
