@@ -38,8 +38,16 @@ NATIVE = subprocess.run(
     ["dpkg", "--print-architecture"], capture_output=True, text=True
 ).stdout.strip()
 CROSS = ["armhf", "arm64"]
-# ELF machine and, for armhf, the hard-float flag that tells it from armel.
+# Each architecture's ELF machine, and the C library's dynamic loader that
+# its programs start with: armhf's is not armel's, whose programs do not
+# start on an armhf system. With Debian's stack protector, ARM programs
+# also name the loader among their libraries (it holds the guard value).
 MACHINE = {"amd64": "Advanced Micro Devices X86-64", "armhf": "ARM", "arm64": "AArch64"}
+LOADER = {
+    "amd64": "/lib64/ld-linux-x86-64.so.2",
+    "armhf": "/lib/ld-linux-armhf.so.3",
+    "arm64": "/lib/ld-linux-aarch64.so.1",
+}
 EF_ARM_ABI_FLOAT_HARD = "hard-float ABI"
 DAY = 24 * 3600
 ENV = {"PATH": "/usr/sbin:/usr/bin:/sbin:/bin", "LANG": "C.UTF-8", "HOME": "/root"}
@@ -178,9 +186,13 @@ def check_elf(program, arch):
         raise Failed(f"{program} is for {machine}, not {MACHINE[arch]}")
     if arch == "armhf" and EF_ARM_ABI_FLOAT_HARD not in header:
         raise Failed(f"{program} is not built for the hard-float ABI")
+    segments = run("readelf", "-l", program, capture_output=True, text=True).stdout
+    loader = re.search(r"Requesting program interpreter: (\S+)\]", segments).group(1)
+    if loader != LOADER[arch]:
+        raise Failed(f"{program} starts with {loader}, not {arch}'s {LOADER[arch]}")
     needed = nbtest.elf_needed(program)
-    print(f"{program}: {machine}, needs {' '.join(needed)}")
-    if needed != ["libc.so.6"]:
+    print(f"{program}: {machine}, loader {loader}, needs {' '.join(needed)}")
+    if "libc.so.6" not in needed or set(needed) - {"libc.so.6", os.path.basename(loader)}:
         raise Failed(f"{program} must need only the C library, not: {' '.join(needed)}")
 
 
