@@ -393,23 +393,38 @@ def start(dir_, server):
     return 0
 
 
+def in_system(root):
+    """The processes that run in the system at root."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if os.readlink(f"/proc/{pid}/root").startswith(root):
+                found.append(int(pid))
+        except OSError:
+            pass
+    return found
+
+
 def stop(dir_, server):
     folder = os.path.join(dir_, server)
+    root = os.path.join(folder, "root")
     try:
         with open(os.path.join(folder, "pid")) as f:
             pid = int(f.read())
     except FileNotFoundError:
         return 0
-    # unshare's child is the namespace's first process: when it goes, the
-    # kernel ends every other one, server, program and Configure alike.
+    # unshare (--kill-child) takes its child, the namespace's first process,
+    # with it; when that goes, the kernel ends every other one of the
+    # namespace: server, program and Configure alike.
     try:
-        os.kill(pid, signal.SIGTERM)
+        os.kill(pid, signal.SIGKILL)
     except ProcessLookupError:
         pass
-    if not nbtest.within(10, lambda: not web.alive(pid)):
-        os.kill(pid, signal.SIGKILL)
     os.remove(os.path.join(folder, "pid"))
-    shutil.rmtree(os.path.join(folder, "root"), ignore_errors=True)
+    if not nbtest.within(10, lambda: not in_system(root)):
+        print(f"FAIL processes left in {root}: {in_system(root)}", file=sys.stderr)
+        return 1
+    shutil.rmtree(root, ignore_errors=True)
     return 0
 
 
