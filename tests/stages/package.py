@@ -413,13 +413,16 @@ def stop(dir_, server):
             pid = int(f.read())
     except FileNotFoundError:
         return 0
-    # unshare (--kill-child) takes its child, the namespace's first process,
-    # with it; when that goes, the kernel ends every other one of the
-    # namespace: server, program and Configure alike.
-    try:
-        os.kill(pid, signal.SIGKILL)
-    except ProcessLookupError:
-        pass
+    # The namespace's first process is the server, or the shell that runs
+    # it; when it goes, the kernel ends every other one of the namespace:
+    # server, program and Configure alike. unshare's --kill-child does not
+    # reach a server that changed its user (lighttpd), so each process of
+    # the system is ended from here.
+    for target in [pid] + in_system(root):
+        try:
+            os.kill(target, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
     os.remove(os.path.join(folder, "pid"))
     if not nbtest.within(10, lambda: not in_system(root)):
         print(f"FAIL processes left in {root}: {in_system(root)}", file=sys.stderr)
