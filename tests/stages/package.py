@@ -167,8 +167,12 @@ def systems(dir_):
 
 
 def source_files():
-    """The source tree's files as git has them, or every file but the builds."""
-    done = subprocess.run(["git", "-C", SOURCE, "ls-files", "-z"], capture_output=True)
+    """The source tree's files that git tracks or would (as the lint stage
+    takes them), or every file but the builds."""
+    done = subprocess.run(
+        ["git", "-C", SOURCE, "ls-files", "-z", "--cached", "--others", "--exclude-standard"],
+        capture_output=True,
+    )
     if done.returncode == 0:
         return [name for name in done.stdout.decode().split("\0") if name]
     skip = {"build", ".git", "node_modules"}
