@@ -21,7 +21,7 @@ nb_test_pkgs=(
 # goes in with it. scripts/bench --board measures both and says which one
 # its gate picks.
 # shellcheck disable=SC2034 # scripts/board-image and scripts/bench read it
-nb_board_program=dynamic
+nb_board_program=musl
 
 # Runs apt-get with its arguments up to four times, pausing between tries:
 # a mirror in the middle of a sync answers with lists of the wrong size for
