@@ -10,7 +10,7 @@ export jobs
 # shellcheck disable=SC2034 # the test command installs them
 nb_test_pkgs=(
   cmake make g++ libgtest-dev googletest valgrind binutils file musl-tools git
-  clang libclang-rt-14-dev clang-format shellcheck python3 python3-pyflakes
+  clang libclang-rt-14-dev clang-format shellcheck shfmt black python3 python3-pyflakes
   g++-arm-linux-gnueabi g++-arm-linux-gnueabihf g++-mips-linux-gnu qemu-user
   busybox curl lighttpd apache2 nginx fcgiwrap mini-httpd sudo chromium
   qemu-system-arm cpio gzip xz-utils

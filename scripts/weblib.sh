@@ -10,7 +10,7 @@ need_web_pkgs() {
 
 # A free TCP port on 127.0.0.1 (the kernel picks it).
 free_port() {
-  /usr/bin/python3 "$top/tests/stages/nbtest.py" free-port
+  /usr/bin/python3 "$top/scripts/pylib/nbtest.py" free-port
 }
 
 # A clean environment for the web server and the CGIs it starts.

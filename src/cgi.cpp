@@ -1,6 +1,8 @@
 // northbeam: the web interface of the board, one CGI request per process.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 #include "cgivars.hpp"
@@ -17,10 +19,12 @@ void home_document() {
   htmlFooter();
 }
 
-// rc=1: each following pair names a page, or gets a debug line.
+// rc=1: each following pair names a page, or gets a debug line. Pairs
+// naming a page past the first PAGES_PER_REQUEST are skipped.
 void page_request(varlist vars) {
   htmlHeader(PAGE_TITLE);
   htmlBody();
+  int pages = 0;
   for (char **p = vars + 2; *p != nullptr; p += 2) {
     // Once a write has failed the browser has gone: no further page is
     // written and no further command started.
@@ -29,6 +33,8 @@ void page_request(varlist vars) {
     const char *name = p[0];
     const char *value = p[1];
     int page = cgi_name_parse(name) == INDEX_LINK ? index_link_parse(value) : -1;
+    if (page >= 0 && ++pages > PAGES_PER_REQUEST)
+      continue;
     switch (page) {
     case HARDWARE: html_table_hardware(); break;
     case CPUINFO: html_table_procinfo(PATH_CPUINFO); break;
@@ -88,6 +94,9 @@ void save_request(varlist vars) {
     char *const netconf_envp[] = {nullptr};
     std::signal(SIGPIPE, SIG_DFL); // /etc/Configure starts as the web server would start it
     ::execve(PATH_CONFIGURE, netconf_argv, netconf_envp);
+    // The browser still sees the wait page: the server's error log is the
+    // one place that can tell the board's owner that nothing was applied.
+    std::fprintf(stderr, "northbeam: cannot start %s: %s\n", PATH_CONFIGURE, std::strerror(errno));
   } else {
     htmlHeader(PAGE_TITLE);
     htmlBody();

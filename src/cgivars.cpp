@@ -188,9 +188,22 @@ bool parse_port(std::string_view s, unsigned &port) {
   return true;
 }
 
-// Splits "host[:port]", the host a name, a dotted address or a bracketed
-// IPv6 address; port is 0 when none is given. False for an empty host or
-// a port that is empty or no number.
+// A host as the check reads it: letters, digits, ".", "-" and "_" (some
+// boards' names have one), or a bracketed IPv6 literal of hex digits, ":"
+// and ".". Anything else (a "@", a "\\", a "%") is a host that a browser
+// might read another way, so it names nothing.
+bool is_plain_host(std::string_view host) {
+  constexpr char name_chars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789.-_";
+  constexpr char literal_chars[] = "0123456789ABCDEFabcdef:.";
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+    return head(tail(host, 1), host.size() - 2).find_first_not_of(literal_chars) ==
+           std::string_view::npos;
+  return !host.empty() && host.find_first_not_of(name_chars) == std::string_view::npos;
+}
+
+// Splits "host[:port]", the host a plain name, a dotted address or a
+// bracketed IPv6 literal; port is 0 when none is given. False for a host
+// that is not plain, or a port that is empty or no number.
 bool split_authority(std::string_view s, std::string_view &host, unsigned &port) {
   std::size_t colon = 0;
   if (!s.empty() && s[0] == '[') {
@@ -203,7 +216,7 @@ bool split_authority(std::string_view s, std::string_view &host, unsigned &port)
   }
   host = head(s, colon);
   port = 0;
-  if (host.empty())
+  if (!is_plain_host(host))
     return false;
   if (colon == s.size())
     return true;
@@ -238,7 +251,8 @@ bool is_board_host(std::string_view host, const char *nodename) {
 }
 
 // True when url is http or https at exactly host and port: a URL without
-// a port has its scheme's, and credentials before "@" are not the host.
+// a port has its scheme's. Browsers never send credentials in an Origin
+// or a Referer, so a URL with "@" in its authority names nothing.
 bool names_board(std::string_view url, std::string_view host, unsigned port) {
   std::size_t sep = url.find("://");
   if (sep == std::string_view::npos)
@@ -253,9 +267,6 @@ bool names_board(std::string_view url, std::string_view host, unsigned port) {
     return false;
   std::string_view authority = tail(url, sep + 3);
   authority = head(authority, authority.find_first_of("/?#"));
-  std::size_t at = authority.rfind('@');
-  if (at != std::string_view::npos)
-    authority = tail(authority, at + 1);
   std::string_view url_host;
   unsigned given = 0;
   if (!split_authority(authority, url_host, given))
@@ -305,10 +316,11 @@ bool save_is_proven(const save_context &c) {
     port = c.https ? 443 : 80;
   // The first signal the browser sent decides. A GET navigation over plain
   // HTTP may carry none, and another site's page can turn the Referer off,
-  // so no signal at all is no proof.
+  // so no signal at all is no proof. "none" is a navigation the person
+  // started, but a link from a mail or another site's redirect keeps it:
+  // only the board's own page proves a save.
   if (c.sec_fetch_site != nullptr)
-    return std::strcmp(c.sec_fetch_site, "same-origin") == 0 ||
-           std::strcmp(c.sec_fetch_site, "none") == 0;
+    return std::strcmp(c.sec_fetch_site, "same-origin") == 0;
   if (c.origin != nullptr)
     return names_board(c.origin, host, port);
   if (c.referer != nullptr)

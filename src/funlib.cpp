@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <initializer_list>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,51 +41,133 @@ bool is_identifier(const char *s) {
   return *s != '\0' && !starts_with_digit && s[std::strspn(s, word)] == '\0';
 }
 
-// Names that a shell or the dynamic loader gives a meaning to. A Configure
-// that sources the settings file would look up its commands, split its
-// words or start up by them, or stop at a read-only one, so they are left
-// out like any unsafe pair. An entry ending in "*" covers every name that
-// begins with the rest.
-constexpr std::string_view shell_names[] = {
-    // POSIX and busybox sh: the command search, word splitting, the start-up
-    // file, cd and ~, the prompts, getopts and the shell's own numbers.
-    "PATH",
-    "IFS",
-    "ENV",
-    "CDPATH",
-    "HOME",
-    "PS1",
-    "PS2",
-    "PS3",
-    "PS4",
-    "OPTIND",
-    "OPTARG",
-    "PPID",
-    "LINENO",
-    // bash: its start-up file and options, globbing, the read-only user ids,
-    // and every variable of its own.
-    "BASH_ENV",
-    "SHELLOPTS",
-    "BASHOPTS",
-    "GLOBIGNORE",
-    "UID",
-    "EUID",
-    "BASH*",
-    // The dynamic loader: libraries preloaded into, or searched for, every
-    // command Configure runs.
-    "LD_*",
+// A name that a program reading the settings file acts on. A Configure
+// that sources the file would look up its commands, split its words, start
+// up, time out or stop by them; one that exports it ("set -a") hands them
+// to every program it starts. So they are left out like any unsafe pair.
+// A name ending in "*" covers every name that begins with the rest.
+struct left_out_name {
+  std::string_view name;
+  bool any_case; // matched whatever its letters' case
 };
 
-// True when name is an entry of shell_names, or begins as an entry ending
-// in "*" does.
-bool is_shell_name(std::string_view name) {
-  for (std::string_view entry : shell_names) {
-    if (name == entry)
-      return true;
-    std::string_view stem(entry.data(), entry.size() - 1);
-    bool begins_so =
-        name.size() >= stem.size() && std::string_view(name.data(), stem.size()) == stem;
-    if (entry.back() == '*' && begins_so)
+// Every name left out of the settings file, grouped by who reads it.
+constexpr left_out_name left_out_names[] = {
+    // POSIX sh and busybox sh: the command search, word splitting, the
+    // start-up file, cd and ~, the prompts, getopts and the shell's own numbers.
+    {"PATH", false},
+    {"IFS", false},
+    {"ENV", false},
+    {"CDPATH", false},
+    {"HOME", false},
+    {"PS0", false},
+    {"PS1", false},
+    {"PS2", false},
+    {"PS3", false},
+    {"PS4", false},
+    {"OPTIND", false},
+    {"OPTARG", false},
+    {"OPTERR", false},
+    {"PPID", false},
+    {"LINENO", false},
+    {"PWD", false},
+    {"OLDPWD", false},
+    {"RANDOM", false},
+    {"SECONDS", false},
+    {"REPLY", false},
+    {"FCEDIT", false},
+    {"HISTFILE", false},
+    // bash's own shell variables (bash(1), "Shell Variables").
+    {"BASH*", false},
+    {"SHELLOPTS", false},
+    {"GLOBIGNORE", false},
+    {"EXECIGNORE", false},
+    {"FIGNORE", false},
+    {"FUNCNEST", false},
+    {"FUNCNAME", false},
+    {"TMOUT", false},
+    {"POSIXLY_CORRECT", false},
+    {"PROMPT_COMMAND", false},
+    {"PROMPT_DIRTRIM", false},
+    {"HIST*", false},
+    {"histchars", false},
+    {"MAIL*", false},
+    {"SHELL", false},
+    {"SHLVL", false},
+    {"UID", false},
+    {"EUID", false},
+    {"GROUPS", false},
+    {"SRANDOM", false},
+    {"EPOCH*", false},
+    {"COMP_*", false},
+    {"COMPREPLY", false},
+    {"READLINE_*", false},
+    {"INPUTRC", false},
+    {"IGNOREEOF", false},
+    {"TIMEFORMAT", false},
+    {"CHILD_MAX", false},
+    {"COLUMNS", false},
+    {"LINES", false},
+    {"COPROC", false},
+    {"DIRSTACK", false},
+    {"PIPESTATUS", false},
+    {"MAPFILE", false},
+    {"HOSTFILE", false},
+    {"HOSTNAME", false},
+    {"HOSTTYPE", false},
+    {"MACHTYPE", false},
+    {"OSTYPE", false},
+    {"EMACS", false},
+    {"INSIDE_EMACS", false},
+    // The C library and the dynamic loader: what glibc strips from a setuid
+    // program's environment, and the time zone.
+    {"LD_*", false},
+    {"GCONV_PATH", false},
+    {"GETCONF_DIR", false},
+    {"GLIBC_TUNABLES", false},
+    {"HOSTALIASES", false},
+    {"LOCALDOMAIN", false},
+    {"LOCPATH", false},
+    {"MALLOC_*", false},
+    {"NIS_PATH", false},
+    {"NLSPATH", false},
+    {"RESOLV_HOST_CONF", false},
+    {"RES_OPTIONS", false},
+    {"TMPDIR", false},
+    {"TZDIR", false},
+    {"TZ", false},
+    // The locale.
+    {"LANG", false},
+    {"LANGUAGE", false},
+    {"LC_*", false},
+    // Network clients' proxies (wget, curl, busybox), read in either case.
+    {"http_proxy", true},
+    {"https_proxy", true},
+    {"ftp_proxy", true},
+    {"all_proxy", true},
+    {"no_proxy", true},
+};
+
+// True when name begins with stem (in any case, when any_case is set).
+bool begins_with(std::string_view name, std::string_view stem, bool any_case) {
+  if (name.size() < stem.size())
+    return false;
+  if (any_case)
+    return strncasecmp(name.data(), stem.data(), stem.size()) == 0;
+  return std::memcmp(name.data(), stem.data(), stem.size()) == 0;
+}
+
+// True when name is one of left_out_names, or begins as an entry ending in
+// "*" does.
+bool is_left_out(std::string_view name) {
+  for (const left_out_name &entry : left_out_names) {
+    bool is_stem = entry.name.back() == '*';
+    std::string_view stem = entry.name;
+    if (is_stem)
+      stem.remove_suffix(1);
+    else if (name.size() != stem.size())
+      continue;
+    if (begins_with(name, stem, entry.any_case))
       return true;
   }
   return false;
@@ -248,7 +331,7 @@ bool netdata_append(char *netdata, const char *name, const char *value) {
     bool is_static = std::strcmp(value, "Static IP Address") == 0;
     return append_line(netdata, {is_static ? "WAN_STATICIP=y\n" : "WAN_STATICIP=n\n"});
   }
-  if (!is_identifier(name) || is_shell_name(name) || !is_safe_value(value))
+  if (!is_identifier(name) || is_left_out(name) || !is_safe_value(value))
     return false;
   return append_line(netdata, {name, "=\"", value, "\"\n"});
 }

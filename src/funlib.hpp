@@ -68,8 +68,24 @@ inline constexpr std::array<std::string_view, INDEX_LINK_COUNT> index_link_print
     "   Route Table   ",  // ROUTETABLE
 };
 
-static_assert(index_link_value_str.size() == INDEX_LINK_COUNT);
-static_assert(index_link_print_str.size() == INDEX_LINK_COUNT);
+// Whether every page has text in the table: an initializer list one page
+// short still fills the array, with an empty entry. The entries are read by
+// reference: g++ 12 cannot copy a left-out entry at compile time.
+constexpr bool every_page_has(const std::array<std::string_view, INDEX_LINK_COUNT> &table) {
+  for (const std::string_view &s : table) {
+    if (s.empty())
+      return false;
+  }
+  return true;
+}
+static_assert(every_page_has(index_link_value_str),
+              "index_link_value_str: every page needs a non-empty request value");
+static_assert(every_page_has(index_link_print_str),
+              "index_link_print_str: every page needs a non-empty menu label");
+
+// The pages one request shows at most: a request naming more would start a
+// command for each, so any site's page could keep the board busy.
+inline constexpr int PAGES_PER_REQUEST = 7;
 
 // INDEX_LINK when str is exactly "index_link", non-zero otherwise.
 int cgi_name_parse(const char *str);
@@ -119,7 +135,8 @@ void insert_netdata(const char *str1, const char *str2);
 // Appends the settings line of one saved pair to netdata (NUL-terminated,
 // NETDATA_SIZE bytes). Returns false, leaving netdata as it is, for a pair
 // that is unsafe to store (a name that is no shell variable name, or one a
-// shell or the loader acts on; a value that could leave its quotes) or a
+// shell, the C library or a network client acts on; a value that could
+// leave its quotes) or a
 // line that would not fit whole.
 bool netdata_append(char *netdata, const char *name, const char *value);
 

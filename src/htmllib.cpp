@@ -14,17 +14,19 @@
 namespace {
 
 // The page names and labels go out as they stand, so escaping must leave
-// them alone.
-constexpr bool needs_escape(std::string_view s) {
+// them alone. By reference, as funlib.hpp's check reads them.
+constexpr bool needs_escape(const std::string_view &s) {
   return s.find_first_of("&<>\"'") != std::string_view::npos;
 }
-static_assert([] {
+constexpr bool pages_need_no_escape() {
   for (std::size_t i = 0; i < INDEX_LINK_COUNT; ++i) {
     if (needs_escape(index_link_value_str[i]) || needs_escape(index_link_print_str[i]))
       return false;
   }
   return true;
-}());
+}
+static_assert(pages_need_no_escape(),
+              "index_link_value_str and index_link_print_str: no page may need escaping");
 
 // The menu column up to its buttons; the wait page shows it empty.
 void menu_column_open() {
@@ -322,7 +324,9 @@ void html_wait_refresh() {
            "?rc=1&index_link=Hardware\">");
   html_out("<html>");
   html_out("<head>");
-  html_out("<title>Tessaline - Your Northbeam Partner</title>");
+  html_out("<title>");
+  html_out(PAGE_TITLE);
+  html_out("</title>");
   html_out("</head>");
   html_out("<body>");
   html_out("</body>");

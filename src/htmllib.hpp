@@ -28,7 +28,9 @@ void html_debug(bool rc, const char *name, const char *value);
 
 // Opens a framed page: banner, red rule, menu and the content cell.
 void html_table_header();
-// Closes a framed page (the content cell itself is closed by the page).
+// Closes a framed page. The content cell's own "</td>" is the page's: the
+// home and wait pages write it after their picture; the listing and form
+// pages leave the cell open, as the board's browsers have always had it.
 void html_table_footer();
 // The parts of a framed page: the banner row with its three pictures, the
 // red rule row, the menu column with its seven buttons, the seven one-button

@@ -1,7 +1,9 @@
 #include "harness.hpp"
 
+#include <cctype>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -173,6 +175,57 @@ std::string get(const std::string &path) {
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+namespace {
+
+struct sign_name {
+  char sign;
+  const char *name;
+};
+
+// Signs the rows' descriptions use, by name: two rows differing in a sign
+// get two names.
+constexpr sign_name sign_names[] = {
+    {'%', "pct"},   {'+', "plus"},    {'-', "minus"},  {'&', "amp"},    {';', "semi"},
+    {'|', "pipe"},  {'(', "lparen"},  {')', "rparen"}, {'<', "lt"},     {'>', "gt"},
+    {'"', "quote"}, {'\'', "apos"},   {'`', "tick"},   {'$', "dollar"}, {'*', "star"},
+    {'~', "tilde"}, {'\\', "bslash"}, {'/', "slash"},  {'=', "eq"},     {'.', "dot"},
+    {',', "comma"}, {':', "colon"},   {'[', "lbrack"}, {']', "rbrack"}, {'?', "quest"},
+    {'#', "hash"},  {'@', "at"},      {'!', "bang"},   {'{', "lbrace"}, {'}', "rbrace"},
+    {'^', "caret"}, {'_', "_"},
+};
+
+// The name of one byte of a description; "" for none.
+std::string byte_name(unsigned char c) {
+  if (std::isalnum(c) != 0)
+    return std::string(1, static_cast<char>(c));
+  if (c == ' ')
+    return "_";
+  for (const sign_name &s : sign_names) {
+    if (s.sign == static_cast<char>(c))
+      return std::string("_") + s.name + "_";
+  }
+  char hex[8];
+  std::snprintf(hex, sizeof hex, "_x%02X_", c);
+  return hex;
+}
+
+} // namespace
+
+std::string row_name(const std::string &what) {
+  std::string name;
+  for (char c : what) {
+    for (char n : byte_name(static_cast<unsigned char>(c))) {
+      // One "_" between words, none at either end.
+      if (n == '_' && (name.empty() || name.back() == '_'))
+        continue;
+      name += n;
+    }
+  }
+  while (!name.empty() && name.back() == '_')
+    name.pop_back();
+  return name;
 }
 
 void reset_board() {

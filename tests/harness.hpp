@@ -65,4 +65,9 @@ std::string get(const std::string &path);
 // Empties the test board and lays out its folders.
 void reset_board();
 
+// A row's description as a test name, which CTest can select with -R:
+// letters and digits kept, a space as "_", other signs by name ("%" as
+// "pct"), other bytes as "x" and two hex digits.
+std::string row_name(const std::string &what);
+
 #endif

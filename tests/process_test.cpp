@@ -2,8 +2,10 @@
 // standard output and exit status out, against a test board folder.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 #include "harness.hpp"
@@ -53,9 +55,8 @@ struct page_case {
   int status = 0;
 };
 
-TEST_F(Program, AnswersEachRequestExactly) {
+std::vector<page_case> page_cases() {
   const std::string cpu = listing("        processor\t: 0\n        model name\t: XScale-IXP425\n");
-  const std::string post = "POST";
   const std::vector<page_case> cases = {
       {"rc=1 alone is the empty shell", {"GET", "rc=1"}, shell("")},
       {"home page", {"GET", "rc=1&index_link=Hardware"}, shell(hardware)},
@@ -106,12 +107,25 @@ TEST_F(Program, AnswersEachRequestExactly) {
       {"lower-case get", {"get", "rc=1"}, ""},
       {"no method", {nullptr, "rc=1&index_link=Hardware"}, ""},
   };
-  for (const auto &c : cases) {
-    answer a = run(c.req);
-    EXPECT_EQ(a.out, c.out) << c.what;
-    EXPECT_EQ(a.status, c.status) << c.what;
-  }
+  return cases;
 }
+
+// Each case a test of its own, named by its description.
+class ProgramPage : public Program, public ::testing::WithParamInterface<page_case> {};
+
+std::string name_of(const ::testing::TestParamInfo<page_case> &info) {
+  return row_name(info.param.what);
+}
+
+void PrintTo(const page_case &c, std::ostream *os) { *os << row_name(c.what); }
+
+TEST_P(ProgramPage, AnswersExactly) {
+  answer a = run(GetParam().req);
+  EXPECT_EQ(a.out, GetParam().out);
+  EXPECT_EQ(a.status, GetParam().status);
+}
+
+INSTANTIATE_TEST_SUITE_P(Row, ProgramPage, ::testing::ValuesIn(page_cases()), name_of);
 
 // A POST body is read by its CONTENT_LENGTH and never answered; a length
 // that is no number from 1 to 65536, or a shorter body, ends the request
@@ -288,6 +302,21 @@ TEST_F(Program, ConcurrentCommandPagesKeepTheirOwnOutput) {
   EXPECT_EQ(wrong, 0);
 }
 
+// A request naming many pages shows the first seven, and every other pair
+// still gets its debug line: no request starts more than seven commands.
+TEST_F(Program, ShowsAtMostSevenPagesARequest) {
+  put("/sbin/route", "#!/bin/sh\necho x >> '" + board("/tmp/routed") + "'\necho ROUTE\n", 0755);
+  std::string query = "rc=1";
+  for (int i = 0; i < 20; ++i)
+    query += "&index_link=Route+Table";
+  query += "&a=b";
+  std::string pages;
+  for (int i = 0; i < 7; ++i)
+    pages += listing("        ROUTE\n");
+  EXPECT_EQ(run({"GET", query.c_str()}).out, shell(pages + "<li>DEBUG: [a] = [b]\n"));
+  EXPECT_EQ(get("/tmp/routed"), "x\nx\nx\nx\nx\nx\nx\n");
+}
+
 // The settings form over each settings file.
 TEST_F(Program, FormShowsTheSettingsFile) {
   form_values dynamic;
@@ -428,14 +457,35 @@ TEST_F(Program, SaveStartsConfigureOnceWithNothingButItsName) {
             }())));
 }
 
+// Runs r with the program's standard error, which the web server puts in
+// its error log, going to a file: the answer, and what was logged.
+std::pair<answer, std::string> run_logged(const request &r) {
+  std::FILE *log = std::tmpfile();
+  int kept = ::dup(2);
+  ::dup2(::fileno(log), 2);
+  answer a = run(r);
+  ::dup2(kept, 2);
+  ::close(kept);
+  std::string text;
+  std::rewind(log);
+  for (int c; (c = std::fgetc(log)) != EOF;)
+    text += static_cast<char>(c);
+  std::fclose(log);
+  return {a, text};
+}
+
+// The browser still sees the wait page; the error log says what went wrong.
 TEST_F(Program, SaveWithoutConfigureStillAnswers) {
-  answer a = run({"GET", "rc=2&DNS1=9.9.9.9", own_page});
+  const std::string cannot = "northbeam: cannot start " + board("/etc/Configure") + ": ";
+  auto [a, logged] = run_logged({"GET", "rc=2&DNS1=9.9.9.9", own_page});
   EXPECT_EQ(a.out, wait_page);
   EXPECT_EQ(a.status, 0);
+  EXPECT_EQ(logged, cannot + "No such file or directory\n");
   put("/etc/Configure", "not a program", 0644);
-  a = run({"GET", "rc=2&DNS1=9.9.9.9", own_page});
+  std::tie(a, logged) = run_logged({"GET", "rc=2&DNS1=9.9.9.9", own_page});
   EXPECT_EQ(a.out, wait_page);
   EXPECT_EQ(a.status, 0);
+  EXPECT_EQ(logged, cannot + "Permission denied\n");
 }
 
 TEST_F(Program, SaveNeverWritesThroughAPlantedLink) {

@@ -286,14 +286,15 @@ TEST(Settings, ReadsAndWritesTheFile) {
 
 // Where a save was sent from and to. The board here is 192.168.1.1 on
 // port 8080, named "nb1".
-TEST(Request, TakesASaveOnlyFromTheBoardsOwnPage) {
-  struct row {
-    const char *what;
-    save_context c;
-    bool taken;
-  };
+struct save_row {
+  const char *what;
+  save_context c;
+  bool taken;
+};
+
+std::vector<save_row> save_rows() {
   const char *page = "http://192.168.1.1:8080/cgi-bin/northbeam?rc=1";
-  const std::vector<row> rows = {
+  return {
       // The Host must be one of the board's own.
       {"no Host", {nullptr, "same-origin", nullptr, nullptr, nullptr, false, "nb1"}, false},
       {"a foreign Host with a matching Origin",
@@ -340,9 +341,14 @@ TEST(Request, TakesASaveOnlyFromTheBoardsOwnPage) {
        false},
       // Then the first signal the browser sent decides.
       {"no signal", {"192.168.1.1:8080", nullptr, nullptr, nullptr, nullptr, false, "nb1"}, false},
+      // A typed URL, a bookmark, a link from a mail and another site's
+      // redirect all send "none".
       {"Sec-Fetch-Site none",
-       {"192.168.1.1:8080", "none", nullptr, nullptr, nullptr, false, "nb1"},
-       true},
+       {"192.168.1.1:8080", "none", nullptr, page, nullptr, false, "nb1"},
+       false},
+      {"Sec-Fetch-Site none over HTTPS",
+       {"nb1", "none", "https://nb1", nullptr, nullptr, true, "nb1"},
+       false},
       {"Sec-Fetch-Site same-site",
        {"192.168.1.1:8080", "same-site", nullptr, nullptr, nullptr, false, "nb1"},
        false},
@@ -366,9 +372,21 @@ TEST(Request, TakesASaveOnlyFromTheBoardsOwnPage) {
       {"Referer of the board's page",
        {"192.168.1.1:8080", nullptr, nullptr, page, nullptr, false, "nb1"},
        true},
+      // Browsers send no credentials, and read "\\" as "/": a URL with
+      // either in its authority names nothing.
       {"Referer with credentials",
-       {"nb1", nullptr, nullptr, "http://user:pw@nb1/", nullptr, false, "nb1"},
+       {"10.1.1.1", nullptr, nullptr, "http://admin@10.1.1.1/", nullptr, false, "nb1"},
+       false},
+      {"Referer with a backslash before the host",
+       {"127.0.0.1:8080", nullptr, nullptr, "http://evil.example\\@127.0.0.1:8080/", nullptr, false,
+        "nb1"},
+       false},
+      {"a board name with an underscore",
+       {"nb_1", nullptr, "http://nb_1", nullptr, nullptr, false, "nb_1"},
        true},
+      {"a board name outside letters, digits, '.', '-' and '_'",
+       {"nb+1", nullptr, "http://nb+1", nullptr, nullptr, false, "nb+1"},
+       false},
       {"Referer with the host as its user",
        {"nb1", nullptr, nullptr, "http://nb1@evil.example/", nullptr, false, "nb1"},
        false},
@@ -401,9 +419,22 @@ TEST(Request, TakesASaveOnlyFromTheBoardsOwnPage) {
        {"nb1", nullptr, "https://nb1", nullptr, nullptr, false, "nb1"},
        false},
   };
-  for (const auto &r : rows)
-    EXPECT_EQ(save_is_proven(r.c), r.taken) << r.what;
 }
+
+// Each row a test of its own, named by its description.
+class SaveProof : public ::testing::TestWithParam<save_row> {};
+
+std::string name_of(const ::testing::TestParamInfo<save_row> &info) {
+  return row_name(info.param.what);
+}
+
+void PrintTo(const save_row &r, std::ostream *os) { *os << row_name(r.what); }
+
+TEST_P(SaveProof, TakesASaveOnlyFromTheBoardsOwnPage) {
+  EXPECT_EQ(save_is_proven(GetParam().c), GetParam().taken);
+}
+
+INSTANTIATE_TEST_SUITE_P(Row, SaveProof, ::testing::ValuesIn(save_rows()), name_of);
 
 TEST(Request, ReadsTheSaveContextFromTheEnvironment) {
   const char *vars[] = {"HTTP_HOST",     "HTTP_SEC_FETCH_SITE", "HTTP_ORIGIN",

@@ -22,8 +22,9 @@ import time
 import urllib.parse
 from http.server import SimpleHTTPRequestHandler, ThreadingHTTPServer
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "pylib"))
 import nbtest  # noqa: E402
+import pages  # noqa: E402
 
 TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BOARD = os.path.join(TOP, "scripts", "board")
@@ -59,7 +60,7 @@ class Board:
         return status, body.decode("latin-1")
 
     def page(self, name):
-        return self.get("rc=1&index_link=" + name)[1]
+        return self.get(pages.query(name))[1]
 
     def save(self, values, site="same", auth=True):
         """A save as the form sends it: values are (type, address, netmask,
@@ -71,7 +72,7 @@ class Board:
         query = "rc=2&" + urllib.parse.urlencode(values)
         headers = {}
         if site == "same":
-            headers["Referer"] = self.cgi + "?rc=1&index_link=Wan+Lan+Setting"
+            headers["Referer"] = self.cgi + "?" + pages.query(pages.FORM)
         elif site == "cross":
             headers["Referer"] = f"http://127.0.0.1:{self.inspect}/attack.html"
         return self.get(query, auth=auth, headers=headers)
@@ -203,40 +204,38 @@ def first_boot(board):
     form_is_port(board, "first boot")
 
 
-# Every menu page, with what it shows on this board.
-PAGES = [
-    ("Hardware", 'src="../images/IntelIXP425.jpg"'),
-    ("CPU_Info", "ARMv7 Processor"),
-    ("MEM+Info", "MemTotal:"),
-    ("Wan+Lan+Setting", "NAME=DNS1"),
-    ("Net+Statistics", "inet addr:192.168.1.1"),
-    ("Route+Table", "Kernel IP routing table"),
-]
-SHELL = "<HTML><HEAD><TITLE>Tessaline - Your Northbeam Partner</TITLE></HEAD><BODY></BODY></HTML>"
+# What each menu page shows on this board; PCI Info shows nothing, for the
+# board has no /proc/pci.
+SHOWS = {
+    "Hardware": 'src="../images/IntelIXP425.jpg"',
+    "CPU_Info": "ARMv7 Processor",
+    "MEM+Info": "MemTotal:",
+    "PCI+Info": None,
+    "Wan+Lan+Setting": "NAME=DNS1",
+    "Net+Statistics": "inet addr:192.168.1.1",
+    "Route+Table": "Kernel IP routing table",
+}
+SHELL = f"<HTML><HEAD><TITLE>{pages.TITLE}</TITLE></HEAD><BODY></BODY></HTML>"
 
 
-def pages(board):
+def menu_pages(board):
     """Every menu page from the board's own /proc and commands; PCI Info is
-    the bare document (the board has no /proc/pci); all seven in one."""
-    for name, shows in PAGES:
-        status, body = board.get("rc=1&index_link=" + name)
+    the bare document; all seven in one."""
+    shown = [(name, SHOWS[name]) for name in pages.VALUES if SHOWS[name] is not None]
+    for name, shows in shown:
+        status, body = board.get(pages.query(name))
         check(f"pages: {name} answers 200", status == 200, f"{status}")
         check(f"pages: {name} shows {shows!r}", shows in body)
     check("pages: PCI+Info is the bare document", board.page("PCI+Info") == SHELL)
-    names = [n for n, _ in PAGES[:3]] + ["PCI+Info"] + [n for n, _ in PAGES[3:]]
-    body = board.get("rc=1" + "".join("&index_link=" + n for n in names))[1]
+    body = board.get(pages.query(*pages.VALUES))[1]
     check("pages: all seven in one document", body.count("</BODY></HTML>") == 1)
-    for _, shows in PAGES:
+    for _, shows in shown:
         check(f"pages: all seven show {shows!r}", shows in body)
-
-
-PICTURES = ["header_logo.gif", "internet_lan.jpg", "northbeam_lan.jpg", "local_lan.jpg", "bg01.gif",
-            "IntelIXP425.jpg", "wait.gif"]
 
 
 def pictures(board):
     """The pictures, byte for byte, with no login."""
-    for name in PICTURES:
+    for name in pages.PICTURES:
         status, _, body = nbtest.fetch(board.port, "/images/" + name)
         with open(os.path.join(TOP, "images", name), "rb") as f:
             check(f"pictures: {name} is the committed picture, without a login", status == 200 and body == f.read(),
@@ -259,7 +258,7 @@ def login(board):
     for who, auth, let_in in LOGINS:
         if isinstance(auth, str):
             auth = auth.format(password=password)
-        status, body = board.get("rc=1&index_link=Hardware", auth=auth)
+        status, body = board.get(pages.query(pages.HOME), auth=auth)
         check(f"login: {who} gets {'the page' if let_in else '401'}",
               status == 200 and "IntelIXP425.jpg" in body if let_in else status == 401, f"{status}")
         if let_in:
@@ -508,7 +507,7 @@ def board_boot_seconds(folder):
 # boots its own, in a folder below the fixture's).
 ROWS = [
     ("first_boot", first_boot, True),
-    ("pages", pages, True),
+    ("pages", menu_pages, True),
     ("pictures", pictures, True),
     ("login", login, True),
     ("static", static, True),

@@ -2,6 +2,8 @@
   lint.py clang-format SOURCE   every C and C++ file as the committed .clang-format has it
   lint.py shellcheck SOURCE     every shell script clean under shellcheck
   lint.py python SOURCE         every Python file clean under pyflakes
+  lint.py black SOURCE          every Python file as black lays it out (pyproject.toml)
+  lint.py shfmt SOURCE          every shell script as shfmt -i 2 -ci lays it out
 """
 
 import os
@@ -47,6 +49,11 @@ def main(argv):
         return check(["shellcheck", "-x"], [p for p in files if is_shell(p)])
     if kind == "python":
         return check(["/usr/bin/python3", "-m", "pyflakes"], [p for p in files if p.endswith(".py")])
+    if kind == "black":
+        return check(["black", "--check", "--quiet"], [p for p in files if p.endswith(".py")])
+    if kind == "shfmt":
+        # The scripts' own layout: two spaces, case items indented.
+        return check(["shfmt", "-i", "2", "-ci", "-d"], [p for p in files if is_shell(p)])
     print(__doc__, file=sys.stderr)
     return 2
 

@@ -13,7 +13,8 @@ import sys
 import threading
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "pylib"))
+import pages  # noqa: E402
 import standin  # noqa: E402
 import web  # noqa: E402
 
@@ -66,7 +67,7 @@ class Load:
         self.counts = {"save": 0, "form": 0, "command": 0}
         self.wrong = []
         # The board's own form sends its saves: they carry its address.
-        self.referer = f"http://127.0.0.1:{port}/cgi-bin/northbeam?rc=1&index_link=Wan+Lan+Setting"
+        self.referer = f"http://127.0.0.1:{port}" + pages.path(pages.FORM)
 
     def get(self, path, headers=None):
         # busybox httpd keeps a short queue of connections: on a busy
@@ -87,10 +88,9 @@ class Load:
             path = "/cgi-bin/northbeam?" + save_query(rnd.randint(1, 9))
             return "save", path, {"Referer": self.referer}, lambda body: body.endswith("</html>") and "wait.gif" in body
         if x < 0.7:
-            return "form", "/cgi-bin/northbeam?rc=1&index_link=Wan+Lan+Setting", {}, whole_save
+            return "form", pages.path(pages.FORM), {}, whole_save
         command = rnd.choice(["ifconfig", "route"])
-        page = "Net+Statistics" if command == "ifconfig" else "Route+Table"
-        return "command", "/cgi-bin/northbeam?rc=1&index_link=" + page, {}, lambda body: one_run(body, command)
+        return "command", pages.path(pages.COMMANDS[command]), {}, lambda body: one_run(body, command)
 
     def client(self, seed):
         rnd = random.Random(seed)

@@ -17,8 +17,9 @@ import shutil
 import subprocess
 import sys
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "pylib"))
 import nbtest  # noqa: E402
+import pages  # noqa: E402
 
 # The program may be no larger than this, stripped, for the board's flash.
 SIZE_LIMIT = 64 * 1024
@@ -154,9 +155,10 @@ def cross(source, build, triple):
     if not os.access(program, os.X_OK):
         raise Failed(f"the install left no program at {program}")
     only_libc(program)
-    for picture in ("header_logo.gif", "wait.gif", "IntelIXP425.jpg"):
-        if not os.path.isfile(os.path.join(rootfs, "var/www/images", picture)):
-            raise Failed(f"the install left no picture {picture}")
+    images = os.path.join(rootfs, "var/www/images")
+    installed = sorted(os.listdir(images)) if os.path.isdir(images) else []
+    if installed != pages.PICTURES:
+        raise Failed(f"the install left the pictures {installed}, not {pages.PICTURES}")
 
 
 KINDS = {"board": board, "plain": plain, "static": static, "asan": asan, "cross": cross}

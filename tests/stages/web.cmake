@@ -8,7 +8,7 @@
 # document root: below a folder that others may not pass (a clone in
 # /root), the stage lays them in a folder of its own under /tmp instead.
 set(nb_served "${NB_STAGE_DIR}")
-execute_process(COMMAND "${NB_PYTHON}" "${NB_STAGES_SRC}/nbtest.py" reachable "${NB_STAGE_DIR}"
+execute_process(COMMAND "${NB_PYTHON}" "${NB_PYLIB}/nbtest.py" reachable "${NB_STAGE_DIR}"
   RESULT_VARIABLE nb_reachable)
 if(NOT nb_reachable EQUAL 0)
   string(MD5 nb_hash "${CMAKE_BINARY_DIR}")
@@ -27,7 +27,6 @@ execute_process(COMMAND ${nb_web} list checks OUTPUT_VARIABLE nb_web_checks
 
 nb_stage(web.docroot web ${nb_web} docroot $<TARGET_FILE:northbeam_web>)
 set_tests_properties(web.docroot PROPERTIES FIXTURES_SETUP web-docroot RESOURCE_LOCK web-board)
-nb_stage(web.readme web ${nb_web} readme)
 
 # Servers run until their stop fixture: each start returns once it answers.
 foreach(server ${nb_web_servers} other)
@@ -60,5 +59,6 @@ nb_stage(load.busybox load "${NB_PYTHON}" "${NB_STAGES_SRC}/load.py" "${NB_LOAD_
   $<TARGET_FILE:northbeam_load> ${NB_LOAD_SECONDS})
 set_tests_properties(load.busybox PROPERTIES TIMEOUT 180)
 
-# The README's way for the web server's user to apply a save as root.
+# The sudoers rule of docs/configure.md, by which the web server's user
+# applies a save as root.
 nb_stage(web.sudoers web /usr/sbin/visudo -cf "${PROJECT_SOURCE_DIR}/tests/web/servers/sudoers")

@@ -8,7 +8,6 @@ free 127.0.0.1 port, with one table of checks run through each:
   web.py DIR browser                the Chromium session of tests/web against busybox httpd,
                                     with another site's pages on the server "other"
   web.py DIR list servers|checks    the names, for CTest
-  web.py DIR readme                 README quotes each server's file as it is
 The servers' files are tests/web/servers/*.conf, with @PORT@, @DOCROOT@ and @RUN@ filled in.
 As root, every server and the program run as www-data, as a Debian server's do.
 """
@@ -26,8 +25,9 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "pylib"))
 import nbtest  # noqa: E402
+import pages  # noqa: E402
 import standin  # noqa: E402
 
 SOURCE = standin.SOURCE
@@ -51,10 +51,9 @@ SERVERS = {
 }
 BOARD_SERVERS = [name for name, (_, docroot, _) in SERVERS.items() if docroot is None]
 
-PAGES = ["Hardware", "CPU_Info", "MEM+Info", "PCI+Info", "Wan+Lan+Setting", "Net+Statistics", "Route+Table"]
-TITLE = "Tessaline - Your Northbeam Partner"
+TITLE = pages.TITLE
 # What follows the wait page's document: the refresh home after 5 seconds.
-REFRESH = ('<meta http-equiv="refresh" content="5; url=/cgi-bin/northbeam?rc=1&index_link=Hardware">'
+REFRESH = (f'<meta http-equiv="refresh" content="5; url={pages.path(pages.HOME)}">'
            f"<html><head><title>{TITLE}</title></head><body></body></html>")
 WAIT_PICTURE = '<img border="0" src="../images/wait.gif" width="60" height="60">'
 
@@ -311,7 +310,7 @@ def same_as_program(stage, port, queries):
 
 def same_site(port):
     """What the board's own form sends with a save."""
-    return {"Referer": f"http://127.0.0.1:{port}/cgi-bin/northbeam?rc=1&index_link=Wan+Lan+Setting"}
+    return {"Referer": f"http://127.0.0.1:{port}" + pages.path(pages.FORM)}
 
 
 def other_site(port):
@@ -322,6 +321,12 @@ def other_site(port):
 def no_signal(port):
     """A script or a no-referrer page: nothing tells where the save came from."""
     return {}
+
+
+def typed(port):
+    """A typed or bookmarked save URL, or a link opened from a mail: the
+    browser says only that the person started it."""
+    return {"Sec-Fetch-Site": "none"}
 
 
 def save_query(dns):
@@ -390,13 +395,12 @@ def head(stage, port, _=None):
 
 def pictures(stage, port, _=None):
     wrong = []
-    folder = os.path.join(SOURCE, "images")
-    for name in sorted(os.listdir(folder)):
+    for name in pages.PICTURES:
         status, headers, body = nbtest.fetch(port, "/images/" + name)
         kind = "image/gif" if name.endswith(".gif") else "image/jpeg"
         if status != 200 or headers.get("content-type") != kind:
             wrong.append(f"/images/{name}: {status} {headers.get('content-type')}")
-        elif body != stage.read(os.path.join(folder, name)):
+        elif body != stage.read(os.path.join(pages.IMAGES, name)):
             wrong.append(f"/images/{name} is not the committed picture")
     return wrong
 
@@ -426,7 +430,7 @@ def post(stage, port, _=None):
 
 # The checks run through every server, by name: the check, and what it is given.
 CHECKS = {
-    "pages": (same_as_program, [f"rc=1&index_link={page}" for page in PAGES]),
+    "pages": (same_as_program, [pages.query(value) for value in pages.VALUES]),
     "multi-page": (same_as_program, ["rc=1&index_link=Hardware&index_link=Route+Table&index_link=CPU_Info"
                                      "&foo=%3Cb%3E"]),
     "bare": (same_as_program, [None]),
@@ -436,6 +440,7 @@ CHECKS = {
     "same-site-save": (accepted_save, same_site),
     "cross-site-save": (refused_save, other_site),
     "no-signal-save": (refused_save, no_signal),
+    "typed-save": (refused_save, typed),
     "post": (post, None),
 }
 
@@ -477,20 +482,6 @@ def browser(stage):
     return done.returncode
 
 
-def readme(stage):
-    """README's "Serving it" quotes each server's file as an indented block."""
-    with open(os.path.join(SOURCE, "README.md")) as f:
-        text = f.read()
-    wrong = 0
-    for name in sorted(os.listdir(SERVER_FILES)):
-        with open(os.path.join(SERVER_FILES, name)) as f:
-            block = "".join("    " + line if line.strip() else "\n" for line in f)
-        if block not in text:
-            print(f"FAIL README does not quote tests/web/servers/{name} as it is")
-            wrong += 1
-    return 1 if wrong else 0
-
-
 def main(argv):
     if len(argv) < 2:
         print(__doc__, file=sys.stderr)
@@ -506,8 +497,6 @@ def main(argv):
         return check(stage, args[0], args[1])
     if command == "browser" and not args:
         return browser(stage)
-    if command == "readme" and not args:
-        return readme(stage)
     if command == "list" and args == ["servers"]:
         print(";".join(BOARD_SERVERS))
         return 0

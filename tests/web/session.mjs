@@ -11,6 +11,7 @@
 import { chromium } from 'playwright-core';
 import { mkdtempSync, readFileSync, rmSync, existsSync } from 'node:fs';
 import { join } from 'node:path';
+import { createServer } from 'node:http';
 
 const { NB_BASE: base, NB_OTHER: other, NB_SETTINGS: settings, NB_LOG: log, NB_SHOTS: shots, NB_TMP: tmp } = process.env;
 // What the CPU and Net Statistics pages show, and what the configuration
@@ -177,6 +178,36 @@ try {
     await page.waitForTimeout(300);
     check(`${what}: left the settings file`, (await readOr(settings)) === settingsBefore);
     check(`${what}: started no configuration`, (await readOr(log)) === logNow);
+  }
+
+  // A link opened from outside the browser (a mail, a chat) to another
+  // site that redirects to a save, as a link shortener does. The browser
+  // sends Sec-Fetch-Site "none" with it, and sends that header only to a
+  // trustworthy origin: so the board is reached at 127.0.0.1 here.
+  const shortener = createServer((req, res) => {
+    res.writeHead(302, { Location: decodeURIComponent(req.url.slice(req.url.indexOf('?') + 1)) });
+    res.end();
+  });
+  await new Promise((done) => shortener.listen(0, '127.0.0.1', done));
+  try {
+    const target = `http://127.0.0.1:${new URL(base).port}/cgi-bin/northbeam?rc=2&DNS1=6.6.6.7`;
+    settingsBefore = await readOr(settings);
+    logNow = await readOr(log);
+    const outside = await context.newPage();
+    let fetchSite = null;
+    outside.on('request', async (r) => {
+      if (r.url() === target) fetchSite = (await r.allHeaders())['sec-fetch-site'] ?? '(none sent)';
+    });
+    await outside.goto(`http://127.0.0.1:${shortener.address().port}/go?${encodeURIComponent(target)}`);
+    check('a redirected link from outside: reached the board as "none"', fetchSite === 'none', fetchSite);
+    check('a redirected link from outside: answered with the home page', await outside.locator(menu[0][2]).count() === 1
+      && await outside.locator('img[src="../images/wait.gif"]').count() === 0);
+    await outside.waitForTimeout(300);
+    check('a redirected link from outside: left the settings file', (await readOr(settings)) === settingsBefore);
+    check('a redirected link from outside: started no configuration', (await readOr(log)) === logNow);
+    await outside.close();
+  } finally {
+    shortener.close();
   }
 } catch (e) {
   check('session ran to its end', false, String(e));

@@ -15,8 +15,11 @@ import os
 import shutil
 import sys
 
-SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-STANDIN = os.path.join(SOURCE, "tests", "web", "standin")
+import pages
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.path.dirname(os.path.dirname(HERE))
+STANDIN = os.path.join(HERE, "standin-board")
 
 # Seconds an apply of the stand-in Configure takes, by flavour.
 PAUSE = {"web": "2", "load": "0", "demo": "2"}
@@ -68,9 +71,8 @@ def lay_docroot(docroot, program):
     os.makedirs(os.path.join(docroot, "cgi-bin"))
     os.makedirs(os.path.join(docroot, "images"))
     shutil.copy(program, os.path.join(docroot, "cgi-bin", "northbeam"))
-    pictures = os.path.join(SOURCE, "images")
-    for picture in os.listdir(pictures):
-        shutil.copy(os.path.join(pictures, picture), os.path.join(docroot, "images"))
+    for picture in pages.PICTURES:
+        shutil.copy(os.path.join(pages.IMAGES, picture), os.path.join(docroot, "images"))
     shutil.copy(os.path.join(SOURCE, "board", "index.html"), docroot)
 
 
