@@ -7,7 +7,7 @@ and memory grow with the query and the listed file, and the sizes. Last, the
 same through the emulated ARM board's busybox httpd, for the dynamic and the
 fully static musl program side by side, and the gate that picks the board's
 program. Then the regression guards: the bench ends with status 1 when a
-figure is past its guard. Takes about fifteen minutes; scripts/bench
+figure is past its guard. Takes about eleven minutes here; scripts/bench
 installs what it needs and runs it:
 
   scripts/bench            everything
