@@ -17,6 +17,13 @@ nb_test_pkgs=(
   mmdebstrap lintian piuparts
 )
 
+# The program the board's image carries: "musl", the fully static musl build
+# for armhf, or "dynamic", the build against Debian's armel C library, which
+# goes in with it. scripts/bench --board measures both and says which one
+# its gate picks.
+# shellcheck disable=SC2034 # scripts/board-image and scripts/bench read it
+nb_board_program=musl
+
 # Runs apt-get with its arguments up to four times, pausing between tries:
 # a mirror in the middle of a sync answers with lists of the wrong size for
 # a minute or two. apt_retry WHAT APT-GET-ARGS...

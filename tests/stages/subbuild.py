@@ -2,8 +2,9 @@
   subbuild.py board  SOURCE DIR            the board's paths, no tests: only libc, no host folders
   subbuild.py plain  SOURCE DIR            no options at all, as a packager builds it; its own CTest
   subbuild.py static SOURCE DIR LIBC ROOT SUITES...
-                                           fully static (glibc or musl) over the test build's board
-                                           ROOT; the given suites run against it
+                                           fully static (glibc, musl, or musl-armhf for the board)
+                                           over the test build's board ROOT; the given suites run
+                                           against it, under qemu-user for ARM
   subbuild.py asan   SOURCE DIR            AddressSanitizer, UndefinedBehaviorSanitizer and leak
                                            checking; its own CTest
   subbuild.py cross  SOURCE DIR TRIPLE     a cross build whose suites run under qemu-user, then a
@@ -55,9 +56,9 @@ def only_libc(program):
         raise Failed(f"{program} must need only the C library, not: {' '.join(needed)}")
 
 
-def stripped_size(program):
+def stripped_size(program, strip="strip"):
     out = program + ".stripped"
-    run("strip", "-o", out, program)
+    run(strip, "-o", out, program)
     size = os.path.getsize(out)
     print(f"{program}: {size} bytes stripped")
     return size
@@ -79,7 +80,24 @@ def plain(source, build):
     ctest(build)
 
 
+# The fully static builds: LIBC's toolchain file (none for glibc), and the
+# emulator that runs its program here.
+STATIC_TOOLCHAINS = {
+    "glibc": (None, None),
+    "musl": ("musl.cmake", None),
+    "musl-armhf": ("arm-linux-musleabihf.cmake", "/usr/bin/qemu-arm"),
+}
+# The one a board may run, which is held to the board program's size.
+BOARD_STATIC = "musl-armhf"
+
+
+def has_interpreter(program):
+    out = subprocess.run(["readelf", "-l", program], check=True, capture_output=True, text=True)
+    return "INTERP" in out.stdout
+
+
 def static(source, build, libc, root, *suites):
+    toolchain, emulator = STATIC_TOOLCHAINS[libc]
     options = [
         "-DCMAKE_BUILD_TYPE=Release",
         "-DBUILD_TESTING=OFF",
@@ -87,14 +105,22 @@ def static(source, build, libc, root, *suites):
         "-DNB_FULLY_STATIC=ON",
         f"-DNB_ROOT={root}",
     ]
-    if libc == "musl":
-        options.append(f"-DCMAKE_TOOLCHAIN_FILE={source}/cmake/musl.cmake")
+    if toolchain is not None:
+        options.append(f"-DCMAKE_TOOLCHAIN_FILE={source}/cmake/{toolchain}")
+    if libc == BOARD_STATIC:
+        # Debian's musl for armhf, fetched as the board image fetches its packages.
+        run(os.path.join(source, "scripts/musl-armhf"))
     configure(source, build, *options)
     program = os.path.join(build, "northbeam")
-    if nbtest.elf_needed(program):
+    if nbtest.elf_needed(program) or has_interpreter(program):
         raise Failed(f"{program} is not statically linked")
-    stripped_size(program)
-    env = dict(os.environ, NB_TEST_PROGRAM=program)
+    if libc != BOARD_STATIC:
+        stripped_size(program)
+    elif stripped_size(program, "arm-linux-gnueabihf-strip") > SIZE_LIMIT:
+        raise Failed(f"the board's fully static program is over {SIZE_LIMIT} bytes stripped")
+    # The host's suites start the program through the emulator, as in the
+    # cross builds.
+    env = dict(os.environ, NB_TEST_PROGRAM=program, NB_TEST_EMULATOR=emulator or "")
     for suite in suites:
         run(suite, env=env)
 
