@@ -438,7 +438,7 @@ def stop(dir_, server):
     return 0
 
 
-def pages(system, port):
+def menu_pages(system, port):
     """Every menu page through the server is the installed program's own
     answer, with the headers that keep the pages from being framed or mixed."""
     queries = [pages.query(value) for value in pages.VALUES]
@@ -453,7 +453,7 @@ def pages(system, port):
 
 
 CHECKS = {
-    "pages": pages,
+    "pages": menu_pages,
     "pictures": lambda system, port: web.pictures(system, port),
     "save": lambda system, port: web.accepted_save(system, port, web.same_site),
     "cross-site": lambda system, port: web.refused_save(system, port, web.other_site),
