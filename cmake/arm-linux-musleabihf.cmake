@@ -2,8 +2,9 @@
 # cross compiler (g++-arm-linux-gnueabihf) with Debian's musl for armhf,
 # which scripts/musl-armhf fetches into build/musl-armhf (NB_MUSL_ARMHF),
 # as cmake/musl.cmake does with musl-tools for this machine's CPU: musl's C
-# headers, start-up files and library through the package's specs file,
-# under GCC's own C++ headers, linked by the C driver. The package carries
+# headers, start-up files and library through the package's GCC driver
+# file (musl-gcc.specs), under GCC's own C++ headers, linked by the C
+# driver. The package carries
 # musl's static library only, so every program is linked with -static and
 # starts with no dynamic linker at all; the tests run it under qemu-user.
 set(CMAKE_SYSTEM_NAME Linux)
@@ -22,10 +23,10 @@ execute_process(COMMAND ${nb_triple}-g++ -dumpversion OUTPUT_VARIABLE nb_gxx_ver
   OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
 string(REGEX MATCH "^[0-9]+" nb_gxx_major "${nb_gxx_version}")
 set(nb_cxx_headers /usr/${nb_triple}/include/c++/${nb_gxx_major})
-set(nb_specs "-specs=${NB_MUSL_ARMHF}/musl-gcc.specs")
-set(CMAKE_C_FLAGS_INIT "${nb_specs}")
-# The specs put musl's headers after these, as cmake/musl-g++ does.
-set(CMAKE_CXX_FLAGS_INIT "${nb_specs} -include ${CMAKE_CURRENT_LIST_DIR}/musl-cxx.h \
+set(nb_musl_driver "-specs=${NB_MUSL_ARMHF}/musl-gcc.specs")
+set(CMAKE_C_FLAGS_INIT "${nb_musl_driver}")
+# That file puts musl's headers after these, as cmake/musl-g++ does.
+set(CMAKE_CXX_FLAGS_INIT "${nb_musl_driver} -include ${CMAKE_CURRENT_LIST_DIR}/musl-cxx.h \
 -isystem ${nb_cxx_headers} -isystem ${nb_cxx_headers}/${nb_triple}")
 set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
 set(CMAKE_CXX_LINK_EXECUTABLE
