@@ -384,7 +384,7 @@ std::vector<save_row> save_rows() {
       {"a board name with an underscore",
        {"nb_1", nullptr, "http://nb_1", nullptr, nullptr, false, "nb_1"},
        true},
-      {"a board name outside letters, digits, '.', '-' and '_'",
+      {"a board name with a plus sign",
        {"nb+1", nullptr, "http://nb+1", nullptr, nullptr, false, "nb+1"},
        false},
       {"Referer with the host as its user",
