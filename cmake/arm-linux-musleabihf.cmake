@@ -3,7 +3,7 @@
 # which scripts/musl-armhf fetches into build/musl-armhf (NB_MUSL_ARMHF),
 # as cmake/musl.cmake does with musl-tools for this machine's CPU: musl's C
 # headers, start-up files and library through the package's GCC driver
-# file (musl-gcc.specs), under GCC's own C++ headers, linked by the C
+# file, under GCC's own C++ headers, linked by the C
 # driver. The package carries
 # musl's static library only, so every program is linked with -static and
 # starts with no dynamic linker at all; the tests run it under qemu-user.
