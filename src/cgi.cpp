@@ -76,8 +76,15 @@ void form_document() {
 // parent only when /etc/Configure could not be started.
 void save_request(varlist vars) {
   // A save is a GET, so another site's page could send one: without proof
-  // that it comes from the board's own page it changes nothing.
-  if (!save_is_proven(request_save_context())) {
+  // that it comes from the board's own page it changes nothing. The
+  // browser sees the home page; the server's error log says why, for the
+  // owner whose save did not take.
+  save_context context = request_save_context();
+  save_verdict verdict = check_save(context);
+  if (verdict != save_verdict::taken) {
+    char line[REFUSAL_LINE_SIZE];
+    refusal_line(line, verdict, context);
+    std::fputs(line, stderr);
     home_document();
     return;
   }

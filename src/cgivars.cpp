@@ -6,10 +6,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <initializer_list>
 #include <string_view>
 #include <strings.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
+#include <unistd.h>
+
+#include "funlib.hpp"
 
 int getRequestMethod() {
   const char *m = std::getenv("REQUEST_METHOD");
@@ -235,19 +240,90 @@ bool is_address(int family, std::string_view text) {
   return ::inet_pton(family, copy, addr) == 1;
 }
 
+// Suffixes that only a local resolver answers (mDNS, a home router's
+// DNS), never the public DNS: a rebinding page cannot point them at the
+// board.
+constexpr std::string_view local_suffixes[] = {".local", ".lan", ".home.arpa", ".internal"};
+
+// True when host is the board's own name followed by one local suffix.
+bool is_local_name(std::string_view host, std::string_view nodename) {
+  if (nodename.empty() || host.size() <= nodename.size() ||
+      !equal_nocase(head(host, nodename.size()), nodename))
+    return false;
+  std::string_view suffix = tail(host, nodename.size());
+  for (std::string_view s : local_suffixes)
+    if (equal_nocase(suffix, s))
+      return true;
+  return false;
+}
+
+// The text without the blanks at either end.
+std::string_view trimmed(std::string_view s) {
+  constexpr char blanks[] = " \t\r";
+  std::size_t start = s.find_first_not_of(blanks);
+  if (start == std::string_view::npos)
+    return {};
+  return head(tail(s, start), s.find_last_not_of(blanks) + 1 - start);
+}
+
+// The longest line of the board's names file: a DNS name has at most 253
+// characters, and blanks may stand around it.
+constexpr std::size_t NAMES_LINE_MAX = 255;
+
+// True when a line of the board's names file is host, case aside. Blank
+// lines and "#" comments name nothing, and so does a line longer than
+// NAMES_LINE_MAX: its rest is skipped, never read as a name of its own. A
+// missing file, or anything but a regular file (a FIFO would hang the
+// save), lists nothing.
+bool is_listed_name(std::string_view host) {
+  int fd = ::open(PATH_BOARD_NAMES, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0)
+    return false;
+  struct stat st;
+  FILE *f = nullptr;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+    f = ::fdopen(fd, "r");
+  if (f == nullptr) {
+    ::close(fd);
+    return false;
+  }
+  bool found = false;
+  bool in_long_line = false;
+  char line[NAMES_LINE_MAX + 2]; // the line, its line feed and the NUL
+  while (!found) {
+    // Cleared, so that a line feed found is one of this read.
+    std::memset(line, 0, sizeof line);
+    if (std::fgets(line, sizeof line, f) == nullptr)
+      break;
+    const char *feed = static_cast<const char *>(std::memchr(line, '\n', sizeof line));
+    bool ends_line = feed != nullptr || std::feof(f) != 0;
+    bool is_rest = in_long_line;
+    in_long_line = !ends_line;
+    if (is_rest || !ends_line)
+      continue;
+    // To its line feed: a NUL inside leaves a text that is no host.
+    std::size_t len = feed != nullptr ? static_cast<std::size_t>(feed - line) : std::strlen(line);
+    std::string_view name = trimmed({line, len});
+    found = !name.empty() && name.front() != '#' && equal_nocase(name, host);
+  }
+  std::fclose(f);
+  return found;
+}
+
 // The hosts a save may be sent to: the board's addresses and names. Any
-// other Host is a name that someone else's DNS points at the board.
+// other Host is a name that someone else's DNS points at the board. The
+// names file is read last, and only for a Host that is none of the rest.
 bool is_board_host(std::string_view host, const char *nodename) {
   if (host.size() > 2 && host.front() == '[' && host.back() == ']')
     return is_address(AF_INET6, head(tail(host, 1), host.size() - 2));
   if (is_address(AF_INET, host))
     return true;
-  if (nodename != nullptr && equal_nocase(host, nodename))
+  if (nodename != nullptr && (equal_nocase(host, nodename) || is_local_name(host, nodename)))
     return true;
   for (std::string_view name : board_names)
     if (equal_nocase(host, name))
       return true;
-  return false;
+  return is_listed_name(host);
 }
 
 // True when url is http or https at exactly host and port: a URL without
@@ -276,6 +352,52 @@ bool names_board(std::string_view url, std::string_view host, unsigned port) {
   return equal_nocase(url_host, host) && url_port == port;
 }
 
+// True when url is the program's own page on the board: it names the
+// board, and its path is exactly script_name, then nothing, a query or a
+// fragment. Any other page on the board's host (a server's default page, a
+// help page with links out) is no proof: a site it links to can send the
+// browser on to a save, and the Referer may be cut to the board's origin.
+bool is_own_page(std::string_view url, std::string_view host, unsigned port,
+                 const char *script_name) {
+  if (script_name == nullptr || script_name[0] != '/' || !names_board(url, host, port))
+    return false;
+  std::string_view rest = tail(url, url.find("://") + 3);
+  rest = tail(rest, rest.find_first_of("/?#"));
+  std::string_view script = script_name;
+  if (head(rest, script.size()) != script)
+    return false;
+  rest = tail(rest, script.size());
+  return rest.empty() || rest.front() == '?' || rest.front() == '#';
+}
+
+// Appends s to out (NUL-terminated, REFUSAL_LINE_SIZE bytes) as far as it fits.
+void append(char (&out)[REFUSAL_LINE_SIZE], std::string_view s) {
+  std::size_t used = std::strlen(out);
+  std::size_t n = std::min(s.size(), sizeof out - 1 - used);
+  std::memcpy(out + used, s.data(), n);
+  out[used + n] = '\0';
+}
+
+// The request's bytes a refusal line quotes at most.
+constexpr std::size_t LOGGED_BYTES = 80;
+
+// Appends text from the request, quoted, with every byte that could end,
+// forge or garble the log's line as "\xNN"; cut after LOGGED_BYTES, "...".
+void append_quoted(char (&out)[REFUSAL_LINE_SIZE], std::string_view text) {
+  append(out, "\"");
+  for (char ch : head(text, LOGGED_BYTES)) {
+    auto byte = static_cast<unsigned char>(ch);
+    if (byte < 0x20 || byte >= 0x7f || ch == '"' || ch == '\\') {
+      char hex[12];
+      std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned>(byte));
+      append(out, hex);
+    } else {
+      append(out, {&ch, 1});
+    }
+  }
+  append(out, text.size() > LOGGED_BYTES ? "\"..." : "\"");
+}
+
 // An environment variable's value, case aside.
 bool env_is(const char *name, const char *value) {
   const char *v = std::getenv(name);
@@ -299,19 +421,22 @@ save_context request_save_context() {
   static utsname uts;
   if (::uname(&uts) == 0)
     c.nodename = uts.nodename;
+  c.script_name = std::getenv("SCRIPT_NAME");
   return c;
 }
 
-bool save_is_proven(const save_context &c) {
+save_verdict check_save(const save_context &c) {
   // The Host first: a browser led to the board by another site's DNS name
   // calls that site's pages same-origin and sends them as proof.
+  if (c.host == nullptr)
+    return save_verdict::no_host;
   std::string_view host;
   unsigned port = 0;
-  if (c.host == nullptr || !split_authority(c.host, host, port) || !is_board_host(host, c.nodename))
-    return false;
+  if (!split_authority(c.host, host, port) || !is_board_host(host, c.nodename))
+    return save_verdict::foreign_host;
   // nginx passes Host without its port: the server's port is the one asked for.
   if (port == 0 && c.server_port != nullptr && !parse_port(c.server_port, port))
-    return false;
+    return save_verdict::bad_port;
   if (port == 0)
     port = c.https ? 443 : 80;
   // The first signal the browser sent decides. A GET navigation over plain
@@ -319,11 +444,39 @@ bool save_is_proven(const save_context &c) {
   // so no signal at all is no proof. "none" is a navigation the person
   // started, but a link from a mail or another site's redirect keeps it:
   // only the board's own page proves a save.
+  bool proven = false;
   if (c.sec_fetch_site != nullptr)
-    return std::strcmp(c.sec_fetch_site, "same-origin") == 0;
-  if (c.origin != nullptr)
-    return names_board(c.origin, host, port);
-  if (c.referer != nullptr)
-    return names_board(c.referer, host, port);
-  return false;
+    proven = std::strcmp(c.sec_fetch_site, "same-origin") == 0;
+  else if (c.origin != nullptr)
+    proven = names_board(c.origin, host, port);
+  else if (c.referer != nullptr)
+    proven = is_own_page(c.referer, host, port, c.script_name);
+  return proven ? save_verdict::taken : save_verdict::no_proof;
+}
+
+bool save_is_proven(const save_context &c) { return check_save(c) == save_verdict::taken; }
+
+void refusal_line(char (&out)[REFUSAL_LINE_SIZE], save_verdict v, const save_context &c) {
+  out[0] = '\0';
+  if (v == save_verdict::taken)
+    return;
+  append(out, "northbeam: save refused: ");
+  switch (v) {
+  case save_verdict::taken: break;
+  case save_verdict::no_host: append(out, "no Host"); break;
+  case save_verdict::foreign_host:
+    append(out, "Host ");
+    append_quoted(out, c.host);
+    append(out, " is not one of the board's names");
+    break;
+  case save_verdict::bad_port:
+    append(out, "SERVER_PORT ");
+    append_quoted(out, c.server_port);
+    append(out, " is no port");
+    break;
+  case save_verdict::no_proof:
+    append(out, "no proof that it comes from the board's own page");
+    break;
+  }
+  append(out, "\n");
 }

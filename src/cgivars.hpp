@@ -3,6 +3,8 @@
 #ifndef NORTHBEAM_CGIVARS_HPP
 #define NORTHBEAM_CGIVARS_HPP
 
+#include <cstddef>
+
 // A variable list: one array name0, value0, name1, value1, ..., closed by
 // a null pointer in a name slot, each string allocated on its own. Values
 // are never null. Only cleanUp frees it.
@@ -47,14 +49,36 @@ struct save_context {
   const char *server_port;    // SERVER_PORT: the port when Host has none
   bool https;                 // the request came over TLS
   const char *nodename;       // the board's own name (uname)
+  const char *script_name;    // SCRIPT_NAME: the program's own path, as the browser asked for it
 };
 
 // The save context of this request, from the CGI environment.
 save_context request_save_context();
 
-// True when a save may change the board: its Host is one of the board's
-// own, and Sec-Fetch-Site, else Origin, else Referer shows that it was
-// sent from the board's own page. Anything unclear refuses.
+// What the check of a save found: taken, or why it was refused.
+enum class save_verdict {
+  taken,
+  no_host,      // the browser sent no Host
+  foreign_host, // the Host is none of the board's names or addresses
+  bad_port,     // the server's SERVER_PORT is no port
+  no_proof,     // nothing shows that the board's own page sent it
+};
+
+// Whether a save may change the board: its Host is one of the board's own
+// (its addresses, localhost, its name alone or with a local suffix, a
+// build's names, or a line of PATH_BOARD_NAMES), and Sec-Fetch-Site, else
+// Origin, else a Referer of the program's own page shows that it was sent
+// from there. Anything unclear refuses.
+save_verdict check_save(const save_context &c);
+// True when check_save takes the save.
 bool save_is_proven(const save_context &c);
+
+// Room for a refusal line with its NUL: the longest is well below it.
+inline constexpr std::size_t REFUSAL_LINE_SIZE = 512;
+// The line, ending in a line feed, that tells the server's error log why a
+// save was refused ("" for a save taken). What it quotes from the request
+// is cut to 80 bytes, with any control, quote, backslash or non-ASCII byte
+// as "\xNN", so no request can break or forge a line of the log.
+void refusal_line(char (&out)[REFUSAL_LINE_SIZE], save_verdict v, const save_context &c);
 
 #endif

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <initializer_list>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,140 +33,13 @@ int find_name(const std::array<std::string_view, N> &table, const char *str) {
   return -1;
 }
 
-// A shell variable name: a letter or "_", then letters, digits or "_".
-bool is_identifier(const char *s) {
-  constexpr char word[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz_0123456789";
-  bool starts_with_digit = *s >= '0' && *s <= '9';
-  return *s != '\0' && !starts_with_digit && s[std::strspn(s, word)] == '\0';
-}
-
-// A name that a program reading the settings file acts on. A Configure
-// that sources the file would look up its commands, split its words, start
-// up, time out or stop by them; one that exports it ("set -a") hands them
-// to every program it starts. So they are left out like any unsafe pair.
-// A name ending in "*" covers every name that begins with the rest.
-struct left_out_name {
-  std::string_view name;
-  bool any_case; // matched whatever its letters' case
-};
-
-// Every name left out of the settings file, grouped by who reads it.
-constexpr left_out_name left_out_names[] = {
-    // POSIX sh and busybox sh: the command search, word splitting, the
-    // start-up file, cd and ~, the prompts, getopts and the shell's own numbers.
-    {"PATH", false},
-    {"IFS", false},
-    {"ENV", false},
-    {"CDPATH", false},
-    {"HOME", false},
-    {"PS0", false},
-    {"PS1", false},
-    {"PS2", false},
-    {"PS3", false},
-    {"PS4", false},
-    {"OPTIND", false},
-    {"OPTARG", false},
-    {"OPTERR", false},
-    {"PPID", false},
-    {"LINENO", false},
-    {"PWD", false},
-    {"OLDPWD", false},
-    {"RANDOM", false},
-    {"SECONDS", false},
-    {"REPLY", false},
-    {"FCEDIT", false},
-    {"HISTFILE", false},
-    // bash's own shell variables (bash(1), "Shell Variables").
-    {"BASH*", false},
-    {"SHELLOPTS", false},
-    {"GLOBIGNORE", false},
-    {"EXECIGNORE", false},
-    {"FIGNORE", false},
-    {"FUNCNEST", false},
-    {"FUNCNAME", false},
-    {"TMOUT", false},
-    {"POSIXLY_CORRECT", false},
-    {"PROMPT_COMMAND", false},
-    {"PROMPT_DIRTRIM", false},
-    {"HIST*", false},
-    {"histchars", false},
-    {"MAIL*", false},
-    {"SHELL", false},
-    {"SHLVL", false},
-    {"UID", false},
-    {"EUID", false},
-    {"GROUPS", false},
-    {"SRANDOM", false},
-    {"EPOCH*", false},
-    {"COMP_*", false},
-    {"COMPREPLY", false},
-    {"READLINE_*", false},
-    {"INPUTRC", false},
-    {"IGNOREEOF", false},
-    {"TIMEFORMAT", false},
-    {"CHILD_MAX", false},
-    {"COLUMNS", false},
-    {"LINES", false},
-    {"COPROC", false},
-    {"DIRSTACK", false},
-    {"PIPESTATUS", false},
-    {"MAPFILE", false},
-    {"HOSTFILE", false},
-    {"HOSTNAME", false},
-    {"HOSTTYPE", false},
-    {"MACHTYPE", false},
-    {"OSTYPE", false},
-    {"EMACS", false},
-    {"INSIDE_EMACS", false},
-    // The C library and the dynamic loader: what glibc strips from a setuid
-    // program's environment, and the time zone.
-    {"LD_*", false},
-    {"GCONV_PATH", false},
-    {"GETCONF_DIR", false},
-    {"GLIBC_TUNABLES", false},
-    {"HOSTALIASES", false},
-    {"LOCALDOMAIN", false},
-    {"LOCPATH", false},
-    {"MALLOC_*", false},
-    {"NIS_PATH", false},
-    {"NLSPATH", false},
-    {"RESOLV_HOST_CONF", false},
-    {"RES_OPTIONS", false},
-    {"TMPDIR", false},
-    {"TZDIR", false},
-    {"TZ", false},
-    // The locale.
-    {"LANG", false},
-    {"LANGUAGE", false},
-    {"LC_*", false},
-    // Network clients' proxies (wget, curl, busybox), read in either case.
-    {"http_proxy", true},
-    {"https_proxy", true},
-    {"ftp_proxy", true},
-    {"all_proxy", true},
-    {"no_proxy", true},
-};
-
-// True when name begins with stem (in any case, when any_case is set).
-bool begins_with(std::string_view name, std::string_view stem, bool any_case) {
-  if (name.size() < stem.size())
-    return false;
-  if (any_case)
-    return strncasecmp(name.data(), stem.data(), stem.size()) == 0;
-  return std::memcmp(name.data(), stem.data(), stem.size()) == 0;
-}
-
-// True when name is one of left_out_names, or begins as an entry ending in
-// "*" does.
-bool is_left_out(std::string_view name) {
-  for (const left_out_name &entry : left_out_names) {
-    bool is_stem = entry.name.back() == '*';
-    std::string_view stem = entry.name;
-    if (is_stem)
-      stem.remove_suffix(1);
-    else if (name.size() != stem.size())
-      continue;
-    if (begins_with(name, stem, entry.any_case))
+// A name of the settings table. Only these are stored: a Configure may
+// source the file, or export it to every program it starts, and any other
+// name could be one that a shell, the C library, a locale or a network
+// client acts on.
+bool is_setting_name(const char *name) {
+  for (const _netconf &rec : netconf) {
+    if (std::strcmp(rec.name, name) == 0)
       return true;
   }
   return false;
@@ -280,13 +152,15 @@ void insert_netdata(const char *str1, const char *str2) {
 
 void read_netdata() {
   // No link is followed and nothing but a regular file is read, so a FIFO
-  // or device planted in /tmp can neither hang the page nor be listed.
+  // or device planted in /tmp can neither hang the page nor be listed. A
+  // file of another local user is one planted there too: only root and
+  // the program's own user (the one that saves) write the settings.
   int fd = ::open(PATH_SETTINGS, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0)
     return;
   struct stat st;
   FILE *f = nullptr;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_uid == 0 || st.st_uid == ::geteuid()))
     f = ::fdopen(fd, "r");
   if (f == nullptr) {
     ::close(fd);
@@ -331,7 +205,7 @@ bool netdata_append(char *netdata, const char *name, const char *value) {
     bool is_static = std::strcmp(value, "Static IP Address") == 0;
     return append_line(netdata, {is_static ? "WAN_STATICIP=y\n" : "WAN_STATICIP=n\n"});
   }
-  if (!is_identifier(name) || is_left_out(name) || !is_safe_value(value))
+  if (!is_setting_name(name) || !is_safe_value(value))
     return false;
   return append_line(netdata, {name, "=\"", value, "\"\n"});
 }

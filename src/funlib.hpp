@@ -10,6 +10,11 @@
 #ifndef NB_ROOT
 #define NB_ROOT ""
 #endif
+// Where the settings live on the board; a distribution puts them in a
+// folder of their own that no other local user can write.
+#ifndef NB_SETTINGS_PATH
+#define NB_SETTINGS_PATH "/tmp/config.out"
+#endif
 
 // Every fixed path of the board, under the build's root prefix.
 inline constexpr char PATH_CPUINFO[] = NB_ROOT "/proc/cpuinfo";
@@ -17,8 +22,10 @@ inline constexpr char PATH_MEMINFO[] = NB_ROOT "/proc/meminfo";
 inline constexpr char PATH_PCI[] = NB_ROOT "/proc/pci";
 inline constexpr char CMD_IFCONFIG[] = NB_ROOT "/sbin/ifconfig";
 inline constexpr char CMD_ROUTE[] = NB_ROOT "/sbin/route";
-inline constexpr char PATH_SETTINGS[] = NB_ROOT "/tmp/config.out";
+inline constexpr char PATH_SETTINGS[] = NB_ROOT NB_SETTINGS_PATH;
 inline constexpr char PATH_CONFIGURE[] = NB_ROOT "/etc/Configure";
+// Names by which the board's owner reaches it, one a line, for the saves.
+inline constexpr char PATH_BOARD_NAMES[] = NB_ROOT "/etc/northbeam/board-names";
 
 // The title of every document.
 inline constexpr char PAGE_TITLE[] = "Tessaline - Your Northbeam Partner";
@@ -124,8 +131,9 @@ inline constexpr std::size_t NETDATA_SIZE = 2048;
 // the settings path.
 bool write_netdata(const char *str);
 
-// Overlays the settings file onto netconf. A missing file, a link or
-// anything but a regular file leaves the table as it is.
+// Overlays the settings file onto netconf. A missing file, a link,
+// anything but a regular file, or a file of another user than root or the
+// program's own leaves the table as it is.
 void read_netdata();
 
 // Stores str2 in the record named exactly str1; a value longer than a
@@ -133,10 +141,8 @@ void read_netdata();
 void insert_netdata(const char *str1, const char *str2);
 
 // Appends the settings line of one saved pair to netdata (NUL-terminated,
-// NETDATA_SIZE bytes). Returns false, leaving netdata as it is, for a pair
-// that is unsafe to store (a name that is no shell variable name, or one a
-// shell, the C library or a network client acts on; a value that could
-// leave its quotes) or a
+// NETDATA_SIZE bytes). Returns false, leaving netdata as it is, for a name
+// that is not one of netconf's, a value that could leave its quotes, or a
 // line that would not fit whole.
 bool netdata_append(char *netdata, const char *name, const char *value);
 

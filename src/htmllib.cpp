@@ -131,7 +131,18 @@ void html_escape(const char *s) {
   }
 }
 
-void html_content_type() { html_out("Content-type: text/html\n\n"); }
+void html_content_type() {
+  // The board's web server adds no header of its own. Without these,
+  // another site's page could show the settings form in an invisible frame
+  // and have a click save it, and a page's address would go to other sites
+  // as the Referer.
+  html_out("Content-type: text/html\n"
+           "X-Frame-Options: DENY\n"
+           "Content-Security-Policy: frame-ancestors 'none'\n"
+           "X-Content-Type-Options: nosniff\n"
+           "Referrer-Policy: same-origin\n"
+           "\n");
+}
 
 void htmlHeader(const char *title) {
   html_content_type();

@@ -14,7 +14,9 @@ void html_out(std::string_view s);
 // request, a file or a command goes out through here.
 void html_escape(const char *s);
 
-// "Content-type: text/html\n\n": the CGI header, all that HEAD gets.
+// The CGI header, all that HEAD gets: the content type, then what keeps
+// other sites from framing the pages, guessing their type or reading
+// their addresses, and the blank line.
 void html_content_type();
 // The CGI header and the HTML head with title.
 void htmlHeader(const char *title);

@@ -149,8 +149,8 @@ std::string golden(const std::string &name, const std::map<std::string, std::str
 }
 
 std::string shell(const std::string &body) {
-  std::string head = "Content-type: text/html\n\n"
-                     "<HTML><HEAD><TITLE>Tessaline - Your Northbeam Partner</TITLE></HEAD>";
+  std::string head =
+      golden("header") + "<HTML><HEAD><TITLE>Tessaline - Your Northbeam Partner</TITLE></HEAD>";
   return head + "<BODY>" + body + "</BODY></HTML>";
 }
 

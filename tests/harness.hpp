@@ -23,10 +23,12 @@ struct request {
 };
 
 // What a browser sends with a save from the board's own page, served at
-// 127.0.0.1:8080: the Host it asked for and the page the form came from.
+// 127.0.0.1:8080: the Host it asked for and the page the form came from;
+// and the program's path, as the web server passes it.
 inline const std::vector<std::string> own_page = {
     "HTTP_HOST=127.0.0.1:8080",
-    "HTTP_REFERER=http://127.0.0.1:8080/cgi-bin/northbeam?rc=1&index_link=Wan+Lan+Setting"};
+    "HTTP_REFERER=http://127.0.0.1:8080/cgi-bin/northbeam?rc=1&index_link=Wan+Lan+Setting",
+    "SCRIPT_NAME=/cgi-bin/northbeam"};
 
 struct answer {
   std::string out;
@@ -53,7 +55,7 @@ inline answer run(const request &r) { return finish(start(r)); }
 // includes, "\n" for a line feed, and {KEY} filled from vars.
 std::string golden(const std::string &name, const std::map<std::string, std::string> &vars = {});
 
-// The document shell around body.
+// The document shell around body, after the CGI header (golden "header").
 std::string shell(const std::string &body);
 
 // Path below the test board's root prefix.

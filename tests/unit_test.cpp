@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -219,7 +221,6 @@ TEST(Settings, AppendsSafeWholeLines) {
       {"WAN_STATICIP", "Static IP Address", true},
       {"WAN_STATICIP", "Static IP Address ", true},
       {"WAN_STATICIP", "a\"b\n", true},
-      {"FOO", "bar", true},
       {"DNS1", "a\nb", false},
       {"DNS1", "a\"b", false},
       {"DNS1", "a\\b", false},
@@ -227,32 +228,36 @@ TEST(Settings, AppendsSafeWholeLines) {
       {"DNS1", "`x`", false},
       {"DNS1", "\x7F", false},
       {"DNS1", "\t", false},
-      {"A B", "1", false},
-      {"1A", "1", false},
-      {"", "1", false},
-      {"A-B", "1", false},
-      {"\xC3\xA9", "1", false},
-      {"_a1", "it's \xC3\xA9 ok", true},
-      // Names a shell or the loader acts on.
+      {"DNS2", "it's \xC3\xA9 ok", true},
+      // Only the settings table's names: any other name, however plain,
+      // may be one that a shell, a library or a client reads.
+      {"FOO", "bar", false},
+      {"PERL5OPT", "-Mx", false},
+      {"WAN", "1", false},
+      {"RESOLV", "1", false},
+      {"LOG", "1", false},
       {"PATH", "/tmp", false},
-      {"IFS", ".", false},
       {"LD_PRELOAD", "/tmp/x.so", false},
+      {"dns1", "1", false},
+      {"DNS1 ", "1", false},
+      {"DNS", "1", false},
+      {"DNS12", "1", false},
+      {"", "1", false},
+      {"WAN_NETWORK", "1.2.3.0", true},
   };
   char netdata[NETDATA_SIZE] = "";
   for (const auto &s : steps)
     EXPECT_EQ(netdata_append(netdata, s.name, s.value), s.taken) << s.name << "=" << s.value;
-  EXPECT_STREQ(
-      netdata,
-      "WAN_IPADDR=\"1.2.3.4\"\nWAN_STATICIP=y\nWAN_STATICIP=n\nWAN_STATICIP=n\nFOO=\"bar\"\n"
-      "_a1=\"it's \xC3\xA9 ok\"\n");
+  EXPECT_STREQ(netdata, "WAN_IPADDR=\"1.2.3.4\"\nWAN_STATICIP=y\nWAN_STATICIP=n\nWAN_STATICIP=n\n"
+                        "DNS2=\"it's \xC3\xA9 ok\"\nWAN_NETWORK=\"1.2.3.0\"\n");
 
-  // Fill to exactly 2047 characters: the last line that fits is taken,
+  // Fill to exactly 2046 characters: the last line that fits is taken,
   // the next is refused whole.
   char full[NETDATA_SIZE] = "";
-  std::string name(2047 - 5, 'N');
-  EXPECT_TRUE(netdata_append(full, name.c_str(), ""));
+  std::string value(2046 - std::strlen("DNS1=\"\"\n"), '1');
+  EXPECT_TRUE(netdata_append(full, "DNS1", value.c_str()));
   EXPECT_EQ(std::strlen(full), 2046u);
-  EXPECT_FALSE(netdata_append(full, "A", ""));
+  EXPECT_FALSE(netdata_append(full, "DNS2", ""));
   EXPECT_FALSE(netdata_append(full, "WAN_STATICIP", "x"));
   EXPECT_EQ(std::strlen(full), 2046u);
 }
@@ -290,10 +295,19 @@ struct save_row {
   const char *what;
   save_context c;
   bool taken;
+  const char *script_name = "/cgi-bin/northbeam"; // SCRIPT_NAME, as every web server passes it
+  std::string names_file = "<missing>";           // the board's names file, or "<missing>"
 };
 
 std::vector<save_row> save_rows() {
   const char *page = "http://192.168.1.1:8080/cgi-bin/northbeam?rc=1";
+  // Lines of the names file past its 255 characters, with the board's
+  // name where a line buffer's end could cut them: such a line names
+  // nothing, at its start or its end.
+  std::string long_lines;
+  for (std::size_t n = 249; n < 1100; ++n)
+    long_lines += std::string(n, 'x') + "nb.home\n" + "nb.home" + std::string(n, ' ') + "\n";
+  const std::string longest = "nb.home" + std::string(248, ' ') + "\n";
   return {
       // The Host must be one of the board's own.
       {"no Host", {nullptr, "same-origin", nullptr, nullptr, nullptr, false, "nb1"}, false},
@@ -375,11 +389,12 @@ std::vector<save_row> save_rows() {
       // Browsers send no credentials, and read "\\" as "/": a URL with
       // either in its authority names nothing.
       {"Referer with credentials",
-       {"10.1.1.1", nullptr, nullptr, "http://admin@10.1.1.1/", nullptr, false, "nb1"},
+       {"10.1.1.1", nullptr, nullptr, "http://admin@10.1.1.1/cgi-bin/northbeam", nullptr, false,
+        "nb1"},
        false},
       {"Referer with a backslash before the host",
-       {"127.0.0.1:8080", nullptr, nullptr, "http://evil.example\\@127.0.0.1:8080/", nullptr, false,
-        "nb1"},
+       {"127.0.0.1:8080", nullptr, nullptr,
+        "http://evil.example\\@127.0.0.1:8080/cgi-bin/northbeam", nullptr, false, "nb1"},
        false},
       {"a board name with an underscore",
        {"nb_1", nullptr, "http://nb_1", nullptr, nullptr, false, "nb_1"},
@@ -388,7 +403,8 @@ std::vector<save_row> save_rows() {
        {"nb+1", nullptr, "http://nb+1", nullptr, nullptr, false, "nb+1"},
        false},
       {"Referer with the host as its user",
-       {"nb1", nullptr, nullptr, "http://nb1@evil.example/", nullptr, false, "nb1"},
+       {"nb1", nullptr, nullptr, "http://nb1@evil.example/cgi-bin/northbeam", nullptr, false,
+        "nb1"},
        false},
       {"Referer naming the board in its query",
        {"nb1", nullptr, nullptr, "http://evil.example/?http://nb1/", nullptr, false, "nb1"},
@@ -397,20 +413,21 @@ std::vector<save_row> save_rows() {
        {"nb1", nullptr, nullptr, "nb1/cgi-bin/northbeam", nullptr, false, "nb1"},
        false},
       {"Referer of another scheme",
-       {"nb1", nullptr, nullptr, "ftp://nb1/", nullptr, false, "nb1"},
+       {"nb1", nullptr, nullptr, "ftp://nb1/cgi-bin/northbeam", nullptr, false, "nb1"},
        false},
       // Host without a port: SERVER_PORT, else the scheme's default.
       {"a portless Host, SERVER_PORT and a Referer with the port",
        {"192.168.1.1", nullptr, nullptr, page, "8080", false, "nb1"},
        true},
       {"a portless Host, SERVER_PORT and a Referer without the port",
-       {"192.168.1.1", nullptr, nullptr, "http://192.168.1.1/", "8080", false, "nb1"},
+       {"192.168.1.1", nullptr, nullptr, "http://192.168.1.1/cgi-bin/northbeam", "8080", false,
+        "nb1"},
        false},
       {"a portless Host and SERVER_PORT that is no port",
        {"192.168.1.1", nullptr, nullptr, "http://192.168.1.1/", "80x", false, "nb1"},
        false},
       {"http's default port on both sides",
-       {"nb1", nullptr, nullptr, "http://nb1:80/", nullptr, false, "nb1"},
+       {"nb1", nullptr, nullptr, "http://nb1:80/cgi-bin/northbeam", nullptr, false, "nb1"},
        true},
       {"https's default port on both sides",
        {"nb1", nullptr, "https://nb1", nullptr, nullptr, true, "nb1"},
@@ -418,6 +435,140 @@ std::vector<save_row> save_rows() {
       {"an https page for a plain request",
        {"nb1", nullptr, "https://nb1", nullptr, nullptr, false, "nb1"},
        false},
+      // A Referer proves a save only from the program's own page: another
+      // page on the board's host can link out to a site that sends the
+      // browser on to a save.
+      {"Referer of the program's path alone",
+       {"192.168.1.1:8080", nullptr, nullptr, "http://192.168.1.1:8080/cgi-bin/northbeam", nullptr,
+        false, "nb1"},
+       true},
+      {"Referer of the program's path with a fragment",
+       {"192.168.1.1:8080", nullptr, nullptr, "http://192.168.1.1:8080/cgi-bin/northbeam#x",
+        nullptr, false, "nb1"},
+       true},
+      {"Referer of another page on the board",
+       {"192.168.1.1:8080", nullptr, nullptr, "http://192.168.1.1:8080/index.html", nullptr, false,
+        "nb1"},
+       false},
+      {"Referer cut to the board's origin",
+       {"192.168.1.1:8080", nullptr, nullptr, "http://192.168.1.1:8080/", nullptr, false, "nb1"},
+       false},
+      {"Referer of the board's origin without a path",
+       {"192.168.1.1:8080", nullptr, nullptr, "http://192.168.1.1:8080", nullptr, false, "nb1"},
+       false},
+      {"Referer of a path that begins with the program's",
+       {"192.168.1.1:8080", nullptr, nullptr, "http://192.168.1.1:8080/cgi-bin/northbeamX", nullptr,
+        false, "nb1"},
+       false},
+      {"Referer of a path below the program's",
+       {"192.168.1.1:8080", nullptr, nullptr, "http://192.168.1.1:8080/cgi-bin/northbeam/x?rc=1",
+        nullptr, false, "nb1"},
+       false},
+      {"Referer of the program's path in capitals",
+       {"192.168.1.1:8080", nullptr, nullptr, "http://192.168.1.1:8080/CGI-BIN/NORTHBEAM", nullptr,
+        false, "nb1"},
+       false},
+      {"Referer of the program's page without SCRIPT_NAME",
+       {"192.168.1.1:8080", nullptr, nullptr, page, nullptr, false, "nb1"},
+       false,
+       nullptr},
+      {"Referer of the bare origin and an empty SCRIPT_NAME",
+       {"192.168.1.1:8080", nullptr, nullptr, "http://192.168.1.1:8080?rc=1", nullptr, false,
+        "nb1"},
+       false,
+       ""},
+      {"Referer of the program's page under another SCRIPT_NAME",
+       {"192.168.1.1:8080", nullptr, nullptr, page, nullptr, false, "nb1"},
+       false,
+       "/cgi-bin/nb"},
+      {"Referer of a program served at another path",
+       {"192.168.1.1:8080", nullptr, nullptr, "http://192.168.1.1:8080/nb.cgi?rc=1", nullptr, false,
+        "nb1"},
+       true,
+       "/nb.cgi"},
+      {"Origin without SCRIPT_NAME",
+       {"192.168.1.1:8080", nullptr, "http://192.168.1.1:8080", nullptr, nullptr, false, "nb1"},
+       true,
+       nullptr},
+      // The board's own name with a suffix that no public DNS answers.
+      {"the board's name in .local",
+       {"nb1.local", "same-origin", nullptr, nullptr, nullptr, false, "nb1"},
+       true},
+      {"the board's name in .LAN",
+       {"NB1.LAN", "same-origin", nullptr, nullptr, nullptr, false, "nb1"},
+       true},
+      {"the board's name in .Home.Arpa with a port",
+       {"nb1.Home.Arpa:8080", "same-origin", nullptr, nullptr, nullptr, false, "nb1"},
+       true},
+      {"the board's name in .internal",
+       {"nb1.internal", "same-origin", nullptr, nullptr, nullptr, false, "nb1"},
+       true},
+      {"the board's name in a public domain",
+       {"nb1.evil.example", "same-origin", nullptr, nullptr, nullptr, false, "nb1"},
+       false},
+      {"a local suffix alone",
+       {".local", "same-origin", nullptr, nullptr, nullptr, false, "nb1"},
+       false},
+      {"a local suffix alone and an empty board name",
+       {".local", "same-origin", nullptr, nullptr, nullptr, false, ""},
+       false},
+      {"a local suffix then a public domain",
+       {"nb1.local.evil", "same-origin", nullptr, nullptr, nullptr, false, "nb1"},
+       false},
+      {"two local suffixes",
+       {"nb1.lan.local", "same-origin", nullptr, nullptr, nullptr, false, "nb1"},
+       false},
+      {"a local suffix without its dot",
+       {"nb1local", "same-origin", nullptr, nullptr, nullptr, false, "nb1"},
+       false},
+      {"another device's name in .lan",
+       {"router.lan", "same-origin", nullptr, nullptr, nullptr, false, "nb1"},
+       false},
+      {"a local suffix before the board's name",
+       {"local.nb1", "same-origin", nullptr, nullptr, nullptr, false, "nb1"},
+       false},
+      // Names the board's owner lists in the board's names file.
+      {"a name of the names file",
+       {"NB.Home:8080", nullptr, "http://nb.home:8080", nullptr, nullptr, false, "nb1"},
+       true,
+       "/cgi-bin/northbeam",
+       "# the board's names\nrouter.example\nnb.home\n"},
+      {"a name of the names file with blanks around it",
+       {"nb.home", "same-origin", nullptr, nullptr, nullptr, false, "nb1"},
+       true,
+       "/cgi-bin/northbeam",
+       "\n  \n\t nb.home \r\n"},
+      {"a name on the names file's last line without a line feed",
+       {"nb.home", "same-origin", nullptr, nullptr, nullptr, false, "nb1"},
+       true,
+       "/cgi-bin/northbeam",
+       "a.example\nnb.home"},
+      {"a name of the names file as a comment",
+       {"nb.home", "same-origin", nullptr, nullptr, nullptr, false, "nb1"},
+       false,
+       "/cgi-bin/northbeam",
+       "#nb.home\n# nb.home\n"},
+      {"a name missing from the names file",
+       {"nb.home", "same-origin", nullptr, nullptr, nullptr, false, "nb1"},
+       false,
+       "/cgi-bin/northbeam",
+       "nb.home.evil\nhome\n"},
+      {"no names file", {"nb.home", "same-origin", nullptr, nullptr, nullptr, false, "nb1"}, false},
+      {"a name in overlong lines of the names file",
+       {"nb.home", "same-origin", nullptr, nullptr, nullptr, false, "nb1"},
+       false,
+       "/cgi-bin/northbeam",
+       long_lines},
+      {"a name on a line of 255 characters",
+       {"nb.home", "same-origin", nullptr, nullptr, nullptr, false, "nb1"},
+       true,
+       "/cgi-bin/northbeam",
+       std::string(300, 'x') + "\n" + longest},
+      {"a name after overlong lines of the names file",
+       {"nb.home", "same-origin", nullptr, nullptr, nullptr, false, "nb1"},
+       true,
+       "/cgi-bin/northbeam",
+       long_lines + "nb.home\n"},
   };
 }
 
@@ -431,15 +582,72 @@ std::string name_of(const ::testing::TestParamInfo<save_row> &info) {
 void PrintTo(const save_row &r, std::ostream *os) { *os << row_name(r.what); }
 
 TEST_P(SaveProof, TakesASaveOnlyFromTheBoardsOwnPage) {
-  EXPECT_EQ(save_is_proven(GetParam().c), GetParam().taken);
+  const save_row &r = GetParam();
+  reset_board();
+  if (r.names_file != "<missing>") {
+    ::mkdir(board("/etc/northbeam").c_str(), 0755);
+    put("/etc/northbeam/board-names", r.names_file);
+  }
+  save_context c = r.c;
+  c.script_name = r.script_name;
+  EXPECT_EQ(save_is_proven(c), r.taken);
 }
 
 INSTANTIATE_TEST_SUITE_P(Row, SaveProof, ::testing::ValuesIn(save_rows()), name_of);
 
+// What the server's error log gets for a save: the reason, and the text
+// from the request it quotes kept to one short, plain line.
+TEST(SaveProof, SaysWhyASaveWasRefused) {
+  reset_board();
+  const std::string refused = "northbeam: save refused: ";
+  const std::string not_board = " is not one of the board's names\n";
+  std::string long_host;
+  for (int i = 0; i < 100; ++i)
+    long_host += "a.";
+  const std::vector<std::tuple<const char *, save_context, std::string>> cases = {
+      {"a save taken", {"192.168.1.1", "same-origin", nullptr, nullptr, nullptr, false, "nb1"}, ""},
+      {"no Host",
+       {nullptr, "same-origin", nullptr, nullptr, nullptr, false, "nb1"},
+       refused + "no Host\n"},
+      {"a foreign Host",
+       {"router.lan", "same-origin", nullptr, nullptr, nullptr, false, "nb1"},
+       refused + "Host \"router.lan\"" + not_board},
+      {"SERVER_PORT that is no port",
+       {"192.168.1.1", "same-origin", nullptr, nullptr, "80\nx", false, "nb1"},
+       refused + "SERVER_PORT \"80\\x0Ax\" is no port\n"},
+      {"no proof",
+       {"192.168.1.1:8080", "cross-site", nullptr, nullptr, nullptr, false, "nb1"},
+       refused + "no proof that it comes from the board's own page\n"},
+      {"a forged log line in the Host",
+       {"evil\nnorthbeam: saved\r", nullptr, nullptr, nullptr, nullptr, false, "nb1"},
+       refused + "Host \"evil\\x0Anorthbeam: saved\\x0D\"" + not_board},
+      {"quotes, escapes and high bytes in the Host",
+       {"a\"b\\c\x1B[2J\xC3\xA9\x7F", nullptr, nullptr, nullptr, nullptr, false, "nb1"},
+       refused + "Host \"a\\x22b\\x5Cc\\x1B[2J\\xC3\\xA9\\x7F\"" + not_board},
+      {"a long Host",
+       {long_host.c_str(), nullptr, nullptr, nullptr, nullptr, false, "nb1"},
+       refused + "Host \"" + long_host.substr(0, 80) + "\"..." + not_board},
+  };
+  for (const auto &[what, c, line] : cases) {
+    char out[REFUSAL_LINE_SIZE];
+    refusal_line(out, check_save(c), c);
+    EXPECT_EQ(out, line) << what;
+  }
+  // A Host of 400 line feeds: 80 of them, escaped, then the cut.
+  std::string feeds(400, '\n');
+  save_context c = {feeds.c_str(), nullptr, nullptr, nullptr, nullptr, false, "nb1"};
+  char out[REFUSAL_LINE_SIZE];
+  refusal_line(out, check_save(c), c);
+  std::string escaped;
+  for (int i = 0; i < 80; ++i)
+    escaped += "\\x0A";
+  EXPECT_EQ(out, refused + "Host \"" + escaped + "\"..." + not_board);
+}
+
 TEST(Request, ReadsTheSaveContextFromTheEnvironment) {
-  const char *vars[] = {"HTTP_HOST",     "HTTP_SEC_FETCH_SITE", "HTTP_ORIGIN",
-                        "HTTP_REFERER",  "SERVER_PORT",         "HTTPS",
-                        "REQUEST_SCHEME"};
+  const char *vars[] = {"HTTP_HOST",      "HTTP_SEC_FETCH_SITE", "HTTP_ORIGIN",
+                        "HTTP_REFERER",   "SERVER_PORT",         "HTTPS",
+                        "REQUEST_SCHEME", "SCRIPT_NAME"};
   for (const char *v : vars)
     ::setenv(v, v, 1);
   save_context c = request_save_context();
@@ -448,6 +656,7 @@ TEST(Request, ReadsTheSaveContextFromTheEnvironment) {
   EXPECT_STREQ(c.origin, "HTTP_ORIGIN");
   EXPECT_STREQ(c.referer, "HTTP_REFERER");
   EXPECT_STREQ(c.server_port, "SERVER_PORT");
+  EXPECT_STREQ(c.script_name, "SCRIPT_NAME");
   ASSERT_NE(c.nodename, nullptr);
   char name[256] = "";
   ::gethostname(name, sizeof name);
@@ -468,6 +677,7 @@ TEST(Request, ReadsTheSaveContextFromTheEnvironment) {
         << (https ? https : "-") << " " << (scheme ? scheme : "-");
   }
   EXPECT_EQ(request_save_context().host, nullptr);
+  EXPECT_EQ(request_save_context().script_name, nullptr);
 }
 
 } // namespace

@@ -5,8 +5,9 @@ page: the review is then `git diff tests/golden`.
 
 Each file keeps its comments, includes and {KEY} lines; only its lines of
 plain text follow the program. A line the program still writes keeps its
-place; new text is broken before each tag. A {KEY} line that changed must be
-changed by hand: the rewrite then stops and says which file.
+place; new text is broken before each tag and after each line feed. A
+{KEY} line that changed must be changed by hand: the rewrite then stops
+and says which file.
 """
 
 import difflib
@@ -17,7 +18,8 @@ import subprocess
 import sys
 
 GOLDEN = os.path.dirname(os.path.abspath(__file__))
-HEAD = "Content-type: text/html\n\n<HTML><HEAD><TITLE>Tessaline - Your Northbeam Partner</TITLE></HEAD>"
+# The document's head, after the CGI header (header.txt, as HEAD gets it).
+DOC_OPEN = "<HTML><HEAD><TITLE>Tessaline - Your Northbeam Partner</TITLE></HEAD>"
 CLOSE = "</BODY></HTML>"
 # The listing page lists this one line, as the program indents it.
 LISTED = "        golden listing\n"
@@ -34,6 +36,7 @@ FORM = {
 OWN_PAGE = {
     "HTTP_HOST": "127.0.0.1:8080",
     "HTTP_REFERER": "http://127.0.0.1:8080/cgi-bin/northbeam?rc=1&index_link=Wan+Lan+Setting",
+    "SCRIPT_NAME": "/cgi-bin/northbeam",
 }
 
 
@@ -110,7 +113,7 @@ def solve(name, target, values, solved):
 
 def split(old_lines, new):
     """new as lines: the old lines' breaks where the text is unchanged, and a
-    break before each tag in new text."""
+    break before each tag and after each line feed in new text."""
     old = "".join(line.replace("\\n", "\n") for line in old_lines)
     breaks = set()
     at = 0
@@ -119,12 +122,15 @@ def split(old_lines, new):
         at += len(line.replace("\\n", "\n"))
         old_breaks.append(at)
     tags = [m.start() for m in re.finditer(r"(?<=>)\s*<", new)]
+    tags += [m.end() for m in re.finditer("\n", new)]
     matcher = difflib.SequenceMatcher(None, old, new, autojunk=False)
     for op, i1, i2, j1, j2 in matcher.get_opcodes():
         if op == "equal":
             breaks.update(j1 + b - i1 for b in old_breaks if i1 <= b <= i2)
         else:
             breaks.update(p for p in tags if j1 <= p <= j2)
+    # A line feed ends its line: none starts one but a blank line's.
+    breaks = {b for b in breaks if not (new[b : b + 1] == "\n" and new[b - 1 : b] != "\n")}
     cuts = sorted(b for b in breaks if 0 < b < len(new)) + [len(new)]
     lines = []
     start = 0
@@ -154,7 +160,8 @@ def rewrite(name, runs):
 
 
 def answer(program, query, extra=None):
-    env = dict(PATH="/usr/bin:/bin", REQUEST_METHOD="GET", QUERY_STRING=query, **(extra or {}))
+    env = dict(PATH="/usr/bin:/bin", REQUEST_METHOD="GET", QUERY_STRING=query)
+    env.update(extra or {})
     return subprocess.run([program], env=env, capture_output=True, check=True, timeout=30).stdout
 
 
@@ -177,11 +184,12 @@ def lay_board(root):
     os.chmod(configure, 0o755)
 
 
-def page(text, name):
-    """The framed page inside the document shell."""
-    if not (text.startswith(HEAD + "<BODY>") and text.endswith(CLOSE)):
+def page(text, name, header):
+    """The framed page inside the document shell, after the CGI header."""
+    head = header + DOC_OPEN + "<BODY>"
+    if not (text.startswith(head) and text.endswith(CLOSE)):
         raise Unsolved(f"{name}: the document shell changed; change tests/harness.cpp by hand")
-    return text[len(HEAD + "<BODY>") : -len(CLOSE)]
+    return text[len(head) : -len(CLOSE)]
 
 
 def main(argv):
@@ -197,19 +205,23 @@ def main(argv):
     listing = answer(program, "rc=1&index_link=CPU_Info").decode("latin-1")
     home = answer(program, "rc=1&index_link=Hardware").decode("latin-1")
     form = answer(program, "rc=1&index_link=Wan+Lan+Setting").decode("latin-1")
+    # HEAD gets the header alone: the one every answer starts with.
+    header = answer(program, "rc=1&index_link=Hardware", {"REQUEST_METHOD": "HEAD"})
+    header = header.decode("latin-1")
     solved = {}
     try:
         # The listing first: it gives the frame around every page.
         todo = [
-            ("listing", page(listing, "listing"), {"LISTING": LISTED}),
+            ("header", header, {}),
+            ("listing", page(listing, "listing", header), {"LISTING": LISTED}),
             ("frame_open", None, {}),
             ("frame_close", None, {}),
-            ("hardware", page(home, "home"), {}),
-            ("wanlan", page(form, "form"), FORM),
+            ("hardware", page(home, "home", header), {}),
+            ("wanlan", page(form, "form", header), FORM),
         ]
-        if not wait.startswith(HEAD + "<BODY>"):
+        if not wait.startswith(header + DOC_OPEN + "<BODY>"):
             raise Unsolved("wait: the document shell changed; change tests/harness.cpp by hand")
-        todo.append(("wait", wait[len(HEAD + "<BODY>") :], {}))
+        todo.append(("wait", wait[len(header + DOC_OPEN + "<BODY>") :], {}))
         runs = {}
         for name, target, values in todo:
             if target is None:
