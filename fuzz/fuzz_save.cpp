@@ -1,8 +1,9 @@
 // The save branch's settings text: a request's pairs in, the file's text
-// out. A refused pair leaves the text as it was; an accepted one adds one
-// whole line of its own; the text stays under 2048 bytes. And a value that
-// is taken comes back the same when its line is written to the settings
-// file and read back, so no value can leave its quotes or its line.
+// out. A refused pair leaves the text as it was; an accepted one is a
+// setting's and adds one whole line of its own; the text stays under 2048
+// bytes. And a value that is taken comes back the same when its line is
+// written to the settings file and read back, so no value can leave its
+// quotes or its line.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,16 @@
 #include "funlib.hpp"
 
 namespace {
+
+// The names the settings file may hold: the settings form's, and the
+// network the board works out from them.
+bool is_setting(const std::string &name) {
+  for (const char *known :
+       {"WAN_STATICIP", "WAN_IPADDR", "WAN_NETMASK", "WAN_NETWORK", "WAN_ROUTE", "DNS1", "DNS2"})
+    if (name == known)
+      return true;
+  return false;
+}
 
 // The value a setting holds after a save of this value alone: the line is
 // written as the settings file and read back into the table. (Written
@@ -52,7 +63,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         std::abort();
       continue;
     }
-    // One whole line.
+    // Of a setting, and one whole line.
+    if (!is_setting(name))
+      std::abort();
     if (added.empty() || added.find('\n') != added.size() - 1)
       std::abort();
     if (name == "WAN_STATICIP") {

@@ -94,9 +94,7 @@ std::vector<page_case> page_cases() {
        {"GET", "rc=4294967298&FOO=bar"},
        shell("<li>RC DEBUG: [rc] = [4294967298]\n")},
       {"escaped action debug line", {"GET", "rc=%3C1"}, shell("<li>RC DEBUG: [rc] = [&lt;1]\n")},
-      {"HEAD is the header alone",
-       {"HEAD", "rc=1&index_link=Hardware"},
-       "Content-type: text/html\n\n"},
+      {"HEAD is the header alone", {"HEAD", "rc=1&index_link=Hardware"}, golden("header")},
       {"bare address, no query", {"GET", nullptr}, shell(hardware)},
       {"bare address, empty query", {"GET", ""}, shell(hardware)},
       {"bare address, only &", {"GET", "&&"}, shell(hardware)},
@@ -351,6 +349,23 @@ TEST_F(Program, FormShowsTheSettingsFile) {
 }
 
 TEST_F(Program, FormTreatsOddSettingsPathsAsMissing) {
+  // Only root and the program's own user write the settings: a file of
+  // another local user was planted, and shows the defaults. (Run as
+  // another user than root, the test can give the file no other owner: it
+  // then shows that a file of the program's own user is read.)
+  const std::string planted = "WAN_IPADDR=\"6.6.6.6\"\n";
+  put("/tmp/config.out", planted);
+  bool foreign =
+      ::chown(board("/tmp/config.out").c_str(), 65534, 65534) == 0 && ::geteuid() != 65534;
+  if (::geteuid() == 0) {
+    ASSERT_TRUE(foreign) << "root cannot give the file to nobody";
+  }
+  form_values own;
+  own.ip = "6.6.6.6";
+  EXPECT_EQ(run({"GET", "rc=1&index_link=Wan+Lan+Setting"}).out,
+            shell(form(foreign ? form_values{} : own)))
+      << "a file owned by " << (foreign ? "another user" : "the program's own user");
+
   const std::string path = board("/tmp/config.out");
   put("/elsewhere", "WAN_IPADDR=\"6.6.6.6\"\n");
   using setup = void (*)(const std::string &);
@@ -372,9 +387,13 @@ TEST_F(Program, FormTreatsOddSettingsPathsAsMissing) {
 
 // Saves: the settings file each leaves behind.
 TEST_F(Program, SaveWritesOnlySafeWholeLines) {
+  // Sixty settings lines, more than the text holds: the names of the
+  // settings table in turn.
+  const char *const names[] = {"WAN_IPADDR", "WAN_NETMASK", "WAN_NETWORK",
+                               "WAN_ROUTE",  "DNS1",        "DNS2"};
   std::string sixty, kept;
   for (int i = 0; i < 60; ++i) {
-    std::string name = "N" + std::to_string(i), value(30, static_cast<char>('a' + i % 26));
+    std::string name = names[i % 6], value(30, static_cast<char>('a' + i % 26));
     sixty += "&" + name + "=" + value;
     std::string line = name + "=\"" + value + "\"\n";
     if (kept.size() + line.size() <= 2047)
@@ -384,7 +403,6 @@ TEST_F(Program, SaveWritesOnlySafeWholeLines) {
       {"rc=2&WAN_STATICIP=Dynamic+IP+Address", "WAN_STATICIP=n\n"},
       {"rc=2&WAN_IPADDR=1.2.3.4&WAN_STATICIP=Static+IP+Address",
        "WAN_IPADDR=\"1.2.3.4\"\nWAN_STATICIP=y\n"},
-      {"rc=2&FOO=bar", "FOO=\"bar\"\n"},
       {"rc=2&WAN_STATICIP=static+ip+address", "WAN_STATICIP=n\n"},
       {"rc=2&WAN_STATICIP=Static+IP+Address&WAN_IPADDR=10.1.10.227&WAN_NETMASK=255.255.255.0"
        "&WAN_ROUTE=10.1.0.1&DNS1=10.0.0.2&DNS2=10.0.0.5",
@@ -398,9 +416,13 @@ TEST_F(Program, SaveWritesOnlySafeWholeLines) {
       {"rc=2&DNS1=%24(reboot)&DNS2=%60reboot%60&WAN_ROUTE=a%22b&WAN_NETMASK=a%5Cb"
        "&WAN_IPADDR=1.2.3.4",
        "WAN_IPADDR=\"1.2.3.4\"\n"},
-      {"rc=2&DNS1=a%0Db&DNS2=a%7Fb&A+B=1&1A=1&A-B=1&=1&_ok9=it's+fine", "_ok9=\"it's fine\"\n"},
+      {"rc=2&DNS1=a%0Db&DNS2=a%7Fb&A+B=1&1A=1&A-B=1&=1&WAN_ROUTE=it's+fine",
+       "WAN_ROUTE=\"it's fine\"\n"},
+      // Only the settings table's names are stored.
+      {"rc=2&PERL5OPT=-Mx&WAN=1&DNS1=1.1.1.1&RESOLV=x&LOG=y&FOO=bar&dns2=2&DNS2%20=3",
+       "DNS1=\"1.1.1.1\"\n"},
       {"rc=2" + sixty, kept},
-      {"rc=2&A=" + std::string(2050, 'v') + "&B=1", "B=\"1\"\n"},
+      {"rc=2&DNS1=" + std::string(2050, 'v') + "&DNS2=1", "DNS2=\"1\"\n"},
   };
   for (const auto &[query, file] : cases) {
     reset_board();
@@ -415,6 +437,8 @@ TEST_F(Program, SaveWritesOnlySafeWholeLines) {
       {"rc=2", wait_page},
       {"rc=2&DNS1=%22", shell(form(old))},
       {"rc=2&9=1", shell(form(old))},
+      {"rc=2&FOO=bar", shell(form(old))},
+      {"rc=2&PERL5OPT=-Mx&WAN=1&RESOLV=x&LOG=y", shell(form(old))},
   };
   for (const auto &[query, out] : unstored) {
     put("/tmp/config.out", "DNS1=\"old\"\n");
@@ -443,7 +467,7 @@ TEST_F(Program, SaveStartsConfigureOnceWithNothingButItsName) {
   put("/etc/Configure", standin(), 0755);
   answer a = run({"GET",
                   "rc=2&WAN_STATICIP=Dynamic+IP+Address&DNS1=9.9.9.9",
-                  {own_page[0], own_page[1], "PATH=/bin", "SECRET=x"}});
+                  {own_page[0], own_page[1], own_page[2], "PATH=/bin", "SECRET=x"}});
   EXPECT_EQ(a.out, wait_page);
   EXPECT_EQ(a.status, 0);
   EXPECT_EQ(get("/tmp/started"), "argc=0\nargv0=" + board("/etc/Configure") + "\nenv=\n");
@@ -486,6 +510,35 @@ TEST_F(Program, SaveWithoutConfigureStillAnswers) {
   EXPECT_EQ(a.out, wait_page);
   EXPECT_EQ(a.status, 0);
   EXPECT_EQ(logged, cannot + "Permission denied\n");
+}
+
+// A refused save answers the home page, stores and starts nothing, and
+// tells the error log why in one line.
+TEST_F(Program, RefusedSaveSaysWhyInTheErrorLog) {
+  put("/etc/Configure", "#!/bin/sh\necho x >> '" + board("/tmp/started") + "'\n", 0755);
+  const std::string no_proof =
+      "northbeam: save refused: no proof that it comes from the board's own page\n";
+  const std::vector<std::tuple<const char *, std::vector<std::string>, std::string>> cases = {
+      {"a foreign Host",
+       {"HTTP_HOST=router.lan", own_page[1], own_page[2]},
+       "northbeam: save refused: Host \"router.lan\" is not one of the board's names\n"},
+      {"a Host that forges a log line",
+       {"HTTP_HOST=x\nnorthbeam: saved", own_page[1], own_page[2]},
+       "northbeam: save refused: Host \"x\\x0Anorthbeam: saved\" is not one of the board's "
+       "names\n"},
+      {"no sign of the page", {own_page[0], own_page[2]}, no_proof},
+      {"a Referer of another page on the board",
+       {own_page[0], "HTTP_REFERER=http://127.0.0.1:8080/", own_page[2]},
+       no_proof},
+      {"no SCRIPT_NAME", {own_page[0], own_page[1]}, no_proof},
+  };
+  for (const auto &[what, env, line] : cases) {
+    auto [a, logged] = run_logged({"GET", "rc=2&DNS1=6.6.6.6", env});
+    EXPECT_EQ(a.out, shell(hardware)) << what;
+    EXPECT_EQ(logged, line) << what;
+    EXPECT_EQ(get("/tmp/config.out"), "<missing>") << what;
+    EXPECT_EQ(get("/tmp/started"), "<missing>") << what;
+  }
 }
 
 TEST_F(Program, SaveNeverWritesThroughAPlantedLink) {
