@@ -324,11 +324,11 @@ def host(secs):
     www = os.path.join(WORK, "www")
     os.makedirs(os.path.join(www, "cgi-bin"))
     shutil.copy(prog, os.path.join(www, "cgi-bin", "northbeam"))
-    head = b"Content-type: text/html\n\n"
     for k, q in KINDS.items():
         answer = answer_of(q, prog)
-        if not answer.startswith(head):
+        if not answer.startswith(b"Content-type: text/html\n") or b"\n\n" not in answer:
             sys.exit(f"the {k} answer does not start with the CGI header")
+        head = answer[: answer.index(b"\n\n") + 2]
         floor(["gcc"], answer, os.path.join(www, "cgi-bin", f"floor-{k}"), *floor_flags.get(k, []))
         # The static file is the body a CGI answer carries, after its header.
         with open(os.path.join(www, f"{k}.html"), "wb") as f:
