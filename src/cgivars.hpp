@@ -49,7 +49,7 @@ struct save_context {
   const char *server_port;    // SERVER_PORT: the port when Host has none
   bool https;                 // the request came over TLS
   const char *nodename;       // the board's own name (uname)
-  const char *script_name;    // SCRIPT_NAME: the program's own path, as the browser asked for it
+  const char *script_name;    // SCRIPT_NAME: the path at which the server runs the program
 };
 
 // The save context of this request, from the CGI environment.
