@@ -61,4 +61,4 @@ set_tests_properties(load.busybox PROPERTIES TIMEOUT 180)
 
 # The sudoers rule of docs/configure.md, by which the web server's user
 # applies a save as root.
-nb_stage(web.sudoers web /usr/sbin/visudo -cf "${PROJECT_SOURCE_DIR}/tests/web/servers/sudoers")
+nb_stage(web.sudoers web /usr/sbin/visudo -cf "${PROJECT_SOURCE_DIR}/examples/sudoers")
