@@ -1,6 +1,7 @@
 // A person's session in headless Chromium against the board's web server:
 // every menu button, a save with its wait page and refresh, and another
-// site's pages that try to save behind the person's back. Each failed check
+// site's pages that try to save behind the person's back, one of them
+// through the settings form laid invisibly in a frame. Each failed check
 // prints a line; the exit status is 1 when one failed.
 // NB_BASE names the board by a host name, which the browser maps to
 // 127.0.0.1 (http://NAME:PORT, NAME one the board takes as its own): to a
@@ -150,6 +151,35 @@ try {
   await page.waitForTimeout(300);
   check('other site left the settings file', (await readOr(settings)) === settingsBefore);
   check('other site started no configuration', (await readOr(log)) === logNow);
+
+  // Another site lays the settings form, invisible, over a button of its
+  // own, right where the form's Save is, and the person clicks the button.
+  // The board's answer forbids any framing: the browser shows nothing of it
+  // in the frame, and the click lands on nothing of the board's.
+  await page.goto(`${home}?rc=1&index_link=Wan+Lan+Setting`);
+  const saveAt = await page.locator('input[type="submit"][value="Save"]').boundingBox();
+  settingsBefore = await readOr(settings);
+  logNow = await readOr(log);
+  const clickedSaves = [];
+  const clickedSave = (r) => { if (new URL(r.url()).searchParams.get('rc') === '2') clickedSaves.push(r.url()); };
+  const framedForm = page.waitForResponse((r) => r.url().startsWith(home) && r.status() !== 401
+    && new URL(r.url()).searchParams.get('index_link') === 'Wan Lan Setting' && r.frame() !== page.mainFrame());
+  page.on('request', clickedSave);
+  await page.goto(`${other}/frame.html${board}`);
+  const framedAnswer = await framedForm;
+  await page.waitForLoadState('load');
+  const inFrame = await (await page.$('#board')).contentFrame();
+  check('a framing page: the board answered the frame', framedAnswer.status() === 200, `${framedAnswer.status()}`);
+  check('a framing page: the frame shows nothing of the board',
+    !inFrame.url().startsWith(new URL(base).origin) && await inFrame.locator('input').count() === 0, inFrame.url());
+  await page.mouse.click(saveAt.x + saveAt.width / 2, saveAt.y + saveAt.height / 2);
+  await page.waitForTimeout(1000);
+  page.off('request', clickedSave);
+  check('a click through the frame: sent no save', clickedSaves.length === 0, clickedSaves.join(' '));
+  // An apply the click started ends before the next page's checks.
+  if (clickedSaves.length) await page.waitForTimeout(3000);
+  check('a click through the frame: left the settings file', (await readOr(settings)) === settingsBefore);
+  check('a click through the frame: started no configuration', (await readOr(log)) === logNow);
 
   // Then pages that take the whole window to the board and send no Referer.
   // A browser sends no Origin with such a navigation, nor Sec-Fetch-Site to
