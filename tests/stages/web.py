@@ -214,6 +214,9 @@ def snippet(server, values, edit=None):
         text = f.read()
     if edit:
         text = edit(text)
+        if text is None:
+            print(f"{name} no longer reads as the edit expects", file=sys.stderr)
+            return None
     for path, ours in paths.items():
         if path not in text:
             print(f"{name} no longer names {path}", file=sys.stderr)

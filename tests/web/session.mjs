@@ -9,10 +9,9 @@
 // Referer would then test nothing. NB_OTHER is the other site's server
 // (tests/web/other). NB_AUTH="user:password" logs in, for a board behind
 // HTTP Basic auth.
-import { chromium } from 'playwright-core';
-import { mkdtempSync, readFileSync, rmSync, existsSync } from 'node:fs';
-import { join } from 'node:path';
+import { readFileSync, existsSync } from 'node:fs';
 import { createServer } from 'node:http';
+import { launch } from './chromium.mjs';
 
 const { NB_BASE: base, NB_OTHER: other, NB_SETTINGS: settings, NB_LOG: log, NB_SHOTS: shots, NB_TMP: tmp } = process.env;
 // What the CPU and Net Statistics pages show, and what the configuration
@@ -51,16 +50,8 @@ const menu = [
 const at = (query) => (url) => url.search === query;
 const button = (page, label) => page.locator(`input[type="submit"][value=" ${label}"]`);
 
-const profile = mkdtempSync(join(tmp, 'profile-'));
-const context = await chromium.launchPersistentContext(profile, {
-  executablePath: '/usr/bin/chromium',
-  headless: true,
-  viewport: { width: 1000, height: 620 },
-  ...(auth ? { httpCredentials: { username: auth.split(':')[0], password: auth.slice(auth.indexOf(':') + 1) } } : {}),
-  // Every name the pages use reaches this machine's loopback, and nothing else.
-  args: ['--host-resolver-rules=MAP * 127.0.0.1', '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-    '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-});
+// Every name the pages use reaches this machine's loopback, and nothing else.
+const { context, close } = await launch(tmp, { auth });
 try {
   const page = context.pages()[0] ?? await context.newPage();
   page.setDefaultTimeout(10000);
@@ -242,8 +233,7 @@ try {
 } catch (e) {
   check('session ran to its end', false, String(e));
 } finally {
-  await context.close();
-  rmSync(profile, { recursive: true, force: true });
+  await close();
 }
 console.log(`browser: ${checks} checks, ${failed ? `${failed} failed` : 'all as expected'}`);
 process.exitCode = failed ? 1 : 0;
