@@ -485,6 +485,41 @@ def head(stage, port, _=None):
     return wrong
 
 
+# The program's own protective headers: no framing by another site, no
+# guessed types, the Referer kept to the board. Each must come through a
+# server once, as sent: a server that drops one lets another site frame the
+# form, and one that adds its own beside it sends two that a browser may
+# read either way.
+PROTECTIVE = {
+    "x-frame-options": "DENY",
+    "content-security-policy": "frame-ancestors 'none'",
+    "x-content-type-options": "nosniff",
+    "referrer-policy": "same-origin",
+}
+
+
+def protective(stage, port, queries):
+    """GET and HEAD of each page carry each protective header once, and no
+    server's own policy besides (a default-src would block nothing the
+    pages need today, and anything a page needs tomorrow)."""
+    wrong = []
+    for method in ("GET", "HEAD"):
+        for query in queries:
+            request = (
+                f"{method} /cgi-bin/northbeam?{query} HTTP/1.0\r\nHost: 127.0.0.1:{port}\r\n\r\n"
+            )
+            answer = nbtest.raw(port, request.encode())
+            header = re.split(rb"\r?\n\r?\n", answer, maxsplit=1)[0].decode("latin-1")
+            fields = [line.partition(":") for line in header.splitlines()[1:]]
+            for name, value in PROTECTIVE.items():
+                got = [v.strip() for n, _, v in fields if n.strip().lower() == name]
+                if got != [value]:
+                    wrong.append(f"{method} ?{query}: {name} is {got}, not once {value!r}")
+            if "default-src" in header:
+                wrong.append(f"{method} ?{query}: a default-src: {header!r}")
+    return wrong
+
+
 def pictures(stage, port, _=None):
     wrong = []
     for name in pages.PICTURES:
@@ -532,6 +567,7 @@ CHECKS = {
     "debug": (same_as_program, ["rc=7&x=%3Cy%3E", "rc=1&index_link=Nowhere"]),
     "pictures": (pictures, None),
     "head": (head, None),
+    "protective-headers": (protective, [pages.query(pages.HOME), pages.query(pages.FORM)]),
     "same-site-save": (accepted_save, same_site),
     "cross-site-save": (refused_save, other_site),
     "no-signal-save": (refused_save, no_signal),
