@@ -93,9 +93,8 @@ def serve(stage, server, command=None, edit=None):
     edited) on the board's address; its run folder, or None when it does
     not answer."""
     run = stage.run_dir("lan-" + server)
-    if command:
-        web.SERVERS[server] = (None, None, [command])
-    if web.launch(stage, server, run, BOARD_ADDRESS, PORT, edit) is None:
+    commands = [command] if command else None
+    if web.launch(stage, server, run, BOARD_ADDRESS, PORT, edit, commands) is None:
         return None
     if not web.nbtest.within(15, answers, 0.1):
         print(f"{server} does not answer on {BOARD_ADDRESS}:{PORT}; its log:", file=sys.stderr)

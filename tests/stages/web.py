@@ -225,11 +225,12 @@ def snippet(server, values, edit=None):
     return text
 
 
-def launch(stage, server, run, address, port, edit=None):
+def launch(stage, server, run, address, port, edit=None, commands=None):
     """Lays SERVER's files in run, the snippet edited by edit, and starts it
-    on address:port: its processes' (pid, name), or None when its files could
-    not be laid."""
-    conf_name, docroot_dir, commands = SERVERS[server]
+    (by commands in place of its own) on address:port: its processes' (pid,
+    name), or None when its files could not be laid."""
+    conf_name, docroot_dir, own = SERVERS[server]
+    commands = commands or own
     shutil.rmtree(run, ignore_errors=True)
     os.makedirs(run)
     give_to_user(run)
