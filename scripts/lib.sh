@@ -12,7 +12,7 @@ nb_test_pkgs=(
   cmake make g++ libgtest-dev googletest valgrind binutils file musl-tools git
   clang libclang-rt-14-dev clang-format shellcheck shfmt black python3 python3-pyflakes
   g++-arm-linux-gnueabi g++-arm-linux-gnueabihf g++-aarch64-linux-gnu g++-mips-linux-gnu qemu-user
-  busybox curl lighttpd apache2 nginx fcgiwrap mini-httpd sudo chromium
+  busybox curl lighttpd apache2 apache2-utils nginx fcgiwrap mini-httpd sudo chromium iproute2
   qemu-system-arm cpio gzip xz-utils
   mmdebstrap lintian piuparts
 )

@@ -61,4 +61,19 @@ set_tests_properties(load.busybox PROPERTIES TIMEOUT 180)
 
 # The sudoers rule of docs/configure.md, by which the web server's user
 # applies a save as root.
-nb_stage(web.sudoers web /usr/sbin/visudo -cf "${PROJECT_SOURCE_DIR}/tests/web/servers/sudoers")
+nb_stage(web.sudoers web /usr/sbin/visudo -cf "${PROJECT_SOURCE_DIR}/examples/sudoers")
+
+# The interface at a LAN address, each test in a network namespace of its
+# own with TEST-NET addresses (as root; lan.py says why): the redirect back
+# through another site in Chromium, and each login the docs give for
+# busybox httpd and nginx, from a LAN client.
+set(nb_lan "${NB_PYTHON}" "${NB_STAGES_SRC}/lan.py" "${NB_WEB_DIR}")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${NB_STAGES_SRC}/lan.py")
+nb_stage(browser.lan-redirect browser ${nb_lan} redirect)
+set_tests_properties(browser.lan-redirect PROPERTIES FIXTURES_REQUIRED web-docroot
+  RESOURCE_LOCK web-board TIMEOUT 180 SKIP_RETURN_CODE 77)
+foreach(server busybox nginx)
+  nb_stage(web.login.${server} web ${nb_lan} login ${server})
+  set_tests_properties(web.login.${server} PROPERTIES FIXTURES_REQUIRED web-docroot
+    RESOURCE_LOCK web-board TIMEOUT 60 SKIP_RETURN_CODE 77)
+endforeach()

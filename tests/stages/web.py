@@ -8,7 +8,8 @@ free 127.0.0.1 port, with one table of checks run through each:
   web.py DIR browser                the Chromium session of tests/web against busybox httpd,
                                     with another site's pages on the server "other"
   web.py DIR list servers|checks    the names, for CTest
-The servers' files are tests/web/servers/*.conf, with @PORT@, @DOCROOT@ and @RUN@ filled in.
+The servers' files are those of examples/ an integrator takes (nginx's snippet inside
+tests/web/servers/nginx.conf), with @ADDRESS@, @PORT@, @DOCROOT@ and @RUN@ filled in.
 As root, every server and the program run as www-data, as a Debian server's do.
 """
 
@@ -33,36 +34,48 @@ import pages  # noqa: E402
 import standin  # noqa: E402
 
 SOURCE = standin.SOURCE
-SERVER_FILES = os.path.join(SOURCE, "tests", "web", "servers")
 # A clean environment for the servers and the programs they start.
 ENV = {"PATH": "/usr/sbin:/usr/bin:/sbin:/bin", "LANG": "C.UTF-8"}
 
-# Each server: its file in tests/web/servers (or none), its document root
-# (the board's, or a folder of the source), and the commands that start it
-# in the foreground, its helpers first. {conf}, {port}, {docroot} and {run}
-# are filled in.
+# Each server: its file in the source (or none), its document root (the
+# board's, or a folder of the source), and the commands that start it in the
+# foreground, its helpers first. {conf}, {address}, {port}, {docroot} and
+# {run} are filled in.
 SERVERS = {
     "busybox": (
         None,
         None,
-        [["busybox", "httpd", "-f", "-p", "127.0.0.1:{port}", "-h", "{docroot}"]],
+        [["busybox", "httpd", "-f", "-p", "{address}:{port}", "-h", "{docroot}"]],
     ),
-    "lighttpd": ("lighttpd.conf", None, [["lighttpd", "-D", "-f", "{conf}"]]),
-    "apache": ("apache2.conf", None, [["apache2", "-f", "{conf}", "-DFOREGROUND"]]),
+    "lighttpd": ("examples/lighttpd.conf", None, [["lighttpd", "-D", "-f", "{conf}"]]),
+    "apache": ("examples/apache2.conf", None, [["apache2", "-f", "{conf}", "-DFOREGROUND"]]),
     "nginx": (
-        "nginx.conf",
+        "tests/web/servers/nginx.conf",
         None,
         [
             ["fcgiwrap", "-s", "unix:{run}/fcgiwrap.sock"],
             ["nginx", "-p", "{run}", "-e", "{run}/error.log", "-c", "{conf}"],
         ],
     ),
-    "mini_httpd": ("mini_httpd.conf", None, [["mini_httpd", "-C", "{conf}", "-D"]]),
+    "mini_httpd": ("examples/mini_httpd.conf", None, [["mini_httpd", "-C", "{conf}", "-D"]]),
     # Another site, for the browser: the pages that try to save the board's settings.
     "other": (
         None,
         "tests/web/other",
-        [["busybox", "httpd", "-f", "-p", "127.0.0.1:{port}", "-h", "{docroot}"]],
+        [["busybox", "httpd", "-f", "-p", "{address}:{port}", "-h", "{docroot}"]],
+    ),
+}
+# The snippet a server's file includes from its folder, as the package ships
+# it: the file, and each install path it names with the stage's own. A path
+# the snippet no longer names is a fault: the stage would run another file.
+SNIPPETS = {
+    "nginx": (
+        "examples/nginx-northbeam.conf",
+        {
+            "/usr/lib/cgi-bin/": "{docroot}/cgi-bin/",
+            "/usr/share/northbeam/images/": "{docroot}/images/",
+            "unix:/run/fcgiwrap.socket": "unix:{run}/fcgiwrap.sock",
+        },
     ),
 }
 BOARD_SERVERS = [name for name, (_, docroot, _) in SERVERS.items() if docroot is None]
@@ -193,23 +206,52 @@ def alive(pid):
         return False
 
 
-def start(stage, server):
-    conf_name, docroot_dir, commands = SERVERS[server]
-    run = stage.run_dir(server)
+def snippet(server, values, edit=None):
+    """The snippet SERVER's file includes, edited by edit (text to text) and
+    with the stage's paths for the install paths; None when one is missing."""
+    name, paths = SNIPPETS[server]
+    with open(os.path.join(SOURCE, name)) as f:
+        text = f.read()
+    if edit:
+        text = edit(text)
+        if text is None:
+            print(f"{name} no longer reads as the edit expects", file=sys.stderr)
+            return None
+    for path, ours in paths.items():
+        if path not in text:
+            print(f"{name} no longer names {path}", file=sys.stderr)
+            return None
+        text = text.replace(path, ours.format(**values))
+    return text
+
+
+def launch(stage, server, run, address, port, edit=None, commands=None):
+    """Lays SERVER's files in run, the snippet edited by edit, and starts it
+    (by commands in place of its own) on address:port: its processes' (pid,
+    name), or None when its files could not be laid."""
+    conf_name, docroot_dir, own = SERVERS[server]
+    commands = commands or own
     shutil.rmtree(run, ignore_errors=True)
     os.makedirs(run)
     give_to_user(run)
-    port = nbtest.free_port()
-    values = {"port": str(port), "run": run, "docroot": stage.www}
+    values = {"address": address, "port": str(port), "run": run, "docroot": stage.www}
     if docroot_dir:
         # A copy in the server's folder, which its user can reach wherever the source is.
         values["docroot"] = os.path.join(run, "site")
         shutil.copytree(os.path.join(SOURCE, docroot_dir), values["docroot"])
+    files = {}
     if conf_name:
-        values["conf"] = os.path.join(run, conf_name)
-        with open(os.path.join(SERVER_FILES, conf_name)) as f:
-            text = fill(f.read(), values)
-        with open(values["conf"], "w") as f:
+        values["conf"] = os.path.join(run, os.path.basename(conf_name))
+        with open(os.path.join(SOURCE, conf_name)) as f:
+            files[values["conf"]] = fill(f.read(), values)
+    if server in SNIPPETS:
+        files[os.path.join(run, os.path.basename(SNIPPETS[server][0]))] = snippet(
+            server, values, edit
+        )
+    if None in files.values():
+        return None
+    for path, text in files.items():
+        with open(path, "w") as f:
             f.write(text)
     pids = []
     # Each in a session of its own with its output on a log: detached from
@@ -236,6 +278,15 @@ def start(stage, server):
         f.write("".join(f"{pid} {name}\n" for pid, name in pids))
     with open(os.path.join(run, "port"), "w") as f:
         f.write(str(port))
+    return pids
+
+
+def start(stage, server):
+    run = stage.run_dir(server)
+    port = nbtest.free_port()
+    pids = launch(stage, server, run, "127.0.0.1", port)
+    if pids is None:
+        return 1
     if not nbtest.wait_http(port, 15):
         print(f"{server} does not answer on 127.0.0.1:{port}; its log:", file=sys.stderr)
         print(
@@ -435,6 +486,41 @@ def head(stage, port, _=None):
     return wrong
 
 
+# The program's own protective headers: no framing by another site, no
+# guessed types, the Referer kept to the board. Each must come through a
+# server once, as sent: a server that drops one lets another site frame the
+# form, and one that adds its own beside it sends two that a browser may
+# read either way.
+PROTECTIVE = {
+    "x-frame-options": "DENY",
+    "content-security-policy": "frame-ancestors 'none'",
+    "x-content-type-options": "nosniff",
+    "referrer-policy": "same-origin",
+}
+
+
+def protective(stage, port, queries):
+    """GET and HEAD of each page carry each protective header once, and no
+    server's own policy besides (a default-src would block nothing the
+    pages need today, and anything a page needs tomorrow)."""
+    wrong = []
+    for method in ("GET", "HEAD"):
+        for query in queries:
+            request = (
+                f"{method} /cgi-bin/northbeam?{query} HTTP/1.0\r\nHost: 127.0.0.1:{port}\r\n\r\n"
+            )
+            answer = nbtest.raw(port, request.encode())
+            header = re.split(rb"\r?\n\r?\n", answer, maxsplit=1)[0].decode("latin-1")
+            fields = [line.partition(":") for line in header.splitlines()[1:]]
+            for name, value in PROTECTIVE.items():
+                got = [v.strip() for n, _, v in fields if n.strip().lower() == name]
+                if got != [value]:
+                    wrong.append(f"{method} ?{query}: {name} is {got}, not once {value!r}")
+            if "default-src" in header:
+                wrong.append(f"{method} ?{query}: a default-src: {header!r}")
+    return wrong
+
+
 def pictures(stage, port, _=None):
     wrong = []
     for name in pages.PICTURES:
@@ -482,6 +568,7 @@ CHECKS = {
     "debug": (same_as_program, ["rc=7&x=%3Cy%3E", "rc=1&index_link=Nowhere"]),
     "pictures": (pictures, None),
     "head": (head, None),
+    "protective-headers": (protective, [pages.query(pages.HOME), pages.query(pages.FORM)]),
     "same-site-save": (accepted_save, same_site),
     "cross-site-save": (refused_save, other_site),
     "no-signal-save": (refused_save, no_signal),

@@ -1,6 +1,7 @@
 // A person's session in headless Chromium against the board's web server:
 // every menu button, a save with its wait page and refresh, and another
-// site's pages that try to save behind the person's back. Each failed check
+// site's pages that try to save behind the person's back, one of them
+// through the settings form laid invisibly in a frame. Each failed check
 // prints a line; the exit status is 1 when one failed.
 // NB_BASE names the board by a host name, which the browser maps to
 // 127.0.0.1 (http://NAME:PORT, NAME one the board takes as its own): to a
@@ -8,10 +9,9 @@
 // Referer would then test nothing. NB_OTHER is the other site's server
 // (tests/web/other). NB_AUTH="user:password" logs in, for a board behind
 // HTTP Basic auth.
-import { chromium } from 'playwright-core';
-import { mkdtempSync, readFileSync, rmSync, existsSync } from 'node:fs';
-import { join } from 'node:path';
+import { readFileSync, existsSync } from 'node:fs';
 import { createServer } from 'node:http';
+import { launch } from './chromium.mjs';
 
 const { NB_BASE: base, NB_OTHER: other, NB_SETTINGS: settings, NB_LOG: log, NB_SHOTS: shots, NB_TMP: tmp } = process.env;
 // What the CPU and Net Statistics pages show, and what the configuration
@@ -50,16 +50,8 @@ const menu = [
 const at = (query) => (url) => url.search === query;
 const button = (page, label) => page.locator(`input[type="submit"][value=" ${label}"]`);
 
-const profile = mkdtempSync(join(tmp, 'profile-'));
-const context = await chromium.launchPersistentContext(profile, {
-  executablePath: '/usr/bin/chromium',
-  headless: true,
-  viewport: { width: 1000, height: 620 },
-  ...(auth ? { httpCredentials: { username: auth.split(':')[0], password: auth.slice(auth.indexOf(':') + 1) } } : {}),
-  // Every name the pages use reaches this machine's loopback, and nothing else.
-  args: ['--host-resolver-rules=MAP * 127.0.0.1', '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-    '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-});
+// Every name the pages use reaches this machine's loopback, and nothing else.
+const { context, close } = await launch(tmp, { auth });
 try {
   const page = context.pages()[0] ?? await context.newPage();
   page.setDefaultTimeout(10000);
@@ -151,6 +143,40 @@ try {
   check('other site left the settings file', (await readOr(settings)) === settingsBefore);
   check('other site started no configuration', (await readOr(log)) === logNow);
 
+  // Another site lays the settings form, invisible, over a button of its
+  // own, right where the form's Save is, and the person clicks the button.
+  // The board's answer forbids any framing: the browser shows nothing of it
+  // in the frame, and the click lands on nothing of the board's.
+  await page.goto(`${home}?rc=1&index_link=Wan+Lan+Setting`);
+  const saveAt = await page.locator('input[type="submit"][value="Save"]').boundingBox();
+  settingsBefore = await readOr(settings);
+  logNow = await readOr(log);
+  const clickedSaves = [];
+  const clickedSave = (r) => { if (new URL(r.url()).searchParams.get('rc') === '2') clickedSaves.push(r.url()); };
+  const framedForm = page.waitForResponse((r) => r.url().startsWith(home)
+    && new URL(r.url()).searchParams.get('index_link') === 'Wan Lan Setting' && r.frame() !== page.mainFrame());
+  page.on('request', clickedSave);
+  // Behind a login the browser answers no challenge inside another site's
+  // frame; one that holds the person's login from earlier may send it
+  // unasked, and this header stands for that.
+  if (auth) await context.setExtraHTTPHeaders({ Authorization: `Basic ${Buffer.from(auth).toString('base64')}` });
+  await page.goto(`${other}/frame.html${board}`);
+  const framedAnswer = await framedForm;
+  await page.waitForLoadState('load');
+  const inFrame = await (await page.$('#board')).contentFrame();
+  check('a framing page: the board answered the frame', framedAnswer.status() === 200, `${framedAnswer.status()}`);
+  check('a framing page: the frame shows nothing of the board',
+    !inFrame.url().startsWith(new URL(base).origin) && await inFrame.locator('input').count() === 0, inFrame.url());
+  await page.mouse.click(saveAt.x + saveAt.width / 2, saveAt.y + saveAt.height / 2);
+  await page.waitForTimeout(1000);
+  page.off('request', clickedSave);
+  if (auth) await context.setExtraHTTPHeaders({});
+  check('a click through the frame: sent no save', clickedSaves.length === 0, clickedSaves.join(' '));
+  // An apply the click started ends before the next page's checks.
+  if (clickedSaves.length) await page.waitForTimeout(3000);
+  check('a click through the frame: left the settings file', (await readOr(settings)) === settingsBefore);
+  check('a click through the frame: started no configuration', (await readOr(log)) === logNow);
+
   // Then pages that take the whole window to the board and send no Referer.
   // A browser sends no Origin with such a navigation, nor Sec-Fetch-Site to
   // a board reached over plain HTTP by a name or a LAN address.
@@ -212,8 +238,7 @@ try {
 } catch (e) {
   check('session ran to its end', false, String(e));
 } finally {
-  await context.close();
-  rmSync(profile, { recursive: true, force: true });
+  await close();
 }
 console.log(`browser: ${checks} checks, ${failed ? `${failed} failed` : 'all as expected'}`);
 process.exitCode = failed ? 1 : 0;
