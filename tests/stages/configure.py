@@ -12,6 +12,7 @@ A row prints a line for each check that fails; the run exits 1 when one did.
 """
 
 import os
+import pwd
 import re
 import shutil
 import subprocess
@@ -146,7 +147,7 @@ def run_rows(run, check):
 SCRATCH_NAMES = {
     "PATH": "{root}/bin:/sbin:/usr/sbin:/bin:/usr/bin",
     "SELF": "{root}/Configure",
-    "SETTINGS": "{root}/tmp/config.out",
+    "SETTINGS": "{root}/settings/config.out",
     "FACTORY": "{root}/etc/config.factory",
     "RESOLV": "{root}/etc/resolv.conf",
     "RUN": "{root}/run/northbeam",
@@ -158,13 +159,17 @@ SCRATCH_NAMES = {
 
 def scratch_root(state):
     """A scratch root for Configure on this machine: its copy under dash,
-    the factory settings, two empty flash slots and the stand-ins."""
+    the settings folder, the factory settings, two empty flash slots and
+    the stand-ins."""
     root = os.path.join(state, "configure-host")
     shutil.rmtree(root, ignore_errors=True)
-    for folder in ("bin", "tmp", "run/northbeam", "log", "flash", "etc", "state"):
+    for folder in ("bin", "settings", "run/northbeam", "log", "flash", "etc", "state"):
         os.makedirs(os.path.join(root, folder))
     os.chmod(os.path.join(root, "run", "northbeam"), 0o700)
-    os.chmod(os.path.join(root, "tmp"), 0o1777)
+    # The settings folder as the Debian package makes it: the web server's
+    # user's, mode 755 (the board's is /tmp).
+    web = pwd.getpwnam(WEB_USER)
+    os.chown(os.path.join(root, "settings"), web.pw_uid, web.pw_gid)
     with open(os.path.join(TOP, "board", "Configure")) as f:
         text = f.read()
     for name, value in SCRATCH_NAMES.items():
