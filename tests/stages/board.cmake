@@ -34,3 +34,8 @@ foreach(row ${nb_board_rows})
     set_tests_properties(${test} PROPERTIES FIXTURES_REQUIRED board_image DEPENDS board.off TIMEOUT 900)
   endif()
 endforeach()
+
+# Configure's table on this machine, under Debian's dash with stand-ins for
+# the WAN port's commands (the board row `configure` runs it on the board).
+nb_stage(board.configure_host board "${NB_PYTHON}" "${NB_STAGES_SRC}/configure.py" host "${NB_STAGE_DIR}")
+set_tests_properties(board.configure_host PROPERTIES TIMEOUT 120)

@@ -27,6 +27,7 @@ sys.path.insert(
 )
 import nbtest  # noqa: E402
 import pages  # noqa: E402
+import configure  # noqa: E402
 
 TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BOARD = os.path.join(TOP, "scripts", "board")
@@ -612,6 +613,60 @@ def board_boot_seconds(folder):
         return json.load(f)["boot_seconds"]
 
 
+# Configure's table on a board of its own: the rows' script as a CGI of the
+# test boot's inspect server, and an /etc/passwd that names the Debian web
+# server's user, in an archive of their own over the image.
+PASSWD = "root:x:0:0:root:/root:/bin/sh\nwww-data:x:33:33:www-data:/var/www:/bin/false\n"
+GROUP = "root:x:0:\nwww-data:x:33:\n"
+
+
+def configure_overlay(folder):
+    overlay = os.path.join(folder, "overlay")
+    cgi = os.path.join(overlay, "var", "inspect", "cgi-bin")
+    os.makedirs(cgi)
+    os.makedirs(os.path.join(overlay, "etc"))
+    shutil.copy(configure.ROWS_SCRIPT, os.path.join(cgi, "configure-rows"))
+    for name, text in (("passwd", PASSWD), ("group", GROUP)):
+        with open(os.path.join(overlay, "etc", name), "w") as f:
+            f.write(text)
+    files = subprocess.run(["find", "."], cwd=overlay, check=True, capture_output=True).stdout
+    archive = subprocess.run(
+        ["cpio", "-o", "-H", "newc", "-R", "0:0", "--quiet"],
+        cwd=overlay,
+        input=files,
+        check=True,
+        capture_output=True,
+    ).stdout
+    with open(os.path.join(folder, "overlay.cpio.gz"), "wb") as f:
+        f.write(subprocess.run(["gzip"], input=archive, check=True, capture_output=True).stdout)
+
+
+def configure_table(state):
+    """Configure's table (tests/stages/configure.py) against the board's own
+    /etc/Configure, as root, with the kernel's guards for links, FIFOs and
+    files in /tmp off, so that only Configure's own checks hold."""
+    folder = os.path.join(state, "configure")
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    configure_overlay(folder)
+    board = boot(folder, fresh=False)
+
+    def run(*args):
+        status, _, body = nbtest.fetch(
+            board.inspect, "/cgi-bin/configure-rows?" + "+".join(args), timeout=60
+        )
+        check(f"configure: the board runs the row script ({' '.join(args)})", status == 200)
+        return body.decode("latin-1")
+
+    try:
+        guards = configure.report_of(run("unprotect"))
+        for guard in ("protected_symlinks", "protected_fifos", "protected_regular"):
+            check(f"configure: the board's {guard} is off", guards.get(guard) == "0", f"{guards}")
+        configure.run_rows(lambda *row: run("/etc/Configure", *row), check)
+    finally:
+        power(folder, "off")
+
+
 # The table: name, and whether the row uses the fixture's board (else it
 # boots its own, in a folder below the fixture's).
 ROWS = [
@@ -628,6 +683,7 @@ ROWS = [
     ("watchdog", watchdog, True),
     ("power_cycle", power_cycle, False),
     ("power_cuts", power_cuts, False),
+    ("configure", configure_table, False),
 ]
 
 
