@@ -287,21 +287,6 @@ TEST_F(Program, AnswersAlikeWhateverTheServersEnvironment) {
   EXPECT_EQ(get("/tmp/env"), "");
 }
 
-TEST_F(Program, ConcurrentCommandPagesKeepTheirOwnOutput) {
-  put("/sbin/ifconfig", "#!/bin/sh\necho IFCONFIG-1\necho IFCONFIG-2\n", 0755);
-  put("/sbin/route", "#!/bin/sh\necho ROUTE-1\necho ROUTE-2\n", 0755);
-  const std::string want_if = shell(listing("        IFCONFIG-1\n        IFCONFIG-2\n"));
-  const std::string want_route = shell(listing("        ROUTE-1\n        ROUTE-2\n"));
-  int wrong = 0;
-  for (int i = 0; i < 200; ++i) {
-    running a = start({"GET", "rc=1&index_link=Net+Statistics"});
-    running b = start({"GET", "rc=1&index_link=Route+Table"});
-    wrong += finish(a).out != want_if;
-    wrong += finish(b).out != want_route;
-  }
-  EXPECT_EQ(wrong, 0);
-}
-
 // A request naming many pages shows the first seven, and every other pair
 // still gets its debug line: no request starts more than seven commands.
 TEST_F(Program, ShowsAtMostSevenPagesARequest) {
@@ -499,25 +484,6 @@ TEST_F(Program, SaveNeverWritesThroughAPlantedLink) {
   EXPECT_TRUE(S_ISREG(st.st_mode));
   EXPECT_EQ(st.st_mode & 0777, 0644u);
   EXPECT_EQ(get("/tmp/config.out"), "DNS1=\"6.6.6.6\"\n");
-}
-
-TEST_F(Program, FormReadsRacingSavesSeeWholeFiles) {
-  const std::string a = "rc=2&WAN_IPADDR=1.1.1.1&DNS1=1.1.1.1&DNS2=1.1.1.1";
-  const std::string b = "rc=2&WAN_IPADDR=2.2.2.2&DNS1=2.2.2.2&DNS2=2.2.2.2";
-  run({"GET", a.c_str(), own_page});
-  form_values va, vb;
-  va.ip = va.dns1 = va.dns2 = "1.1.1.1";
-  vb.ip = vb.dns1 = vb.dns2 = "2.2.2.2";
-  const std::string fa = shell(form(va)), fb = shell(form(vb));
-  int torn = 0;
-  for (int i = 0; i < 200; ++i) {
-    running save = start({"GET", (i % 2 ? a : b).c_str(), own_page});
-    running read = start({"GET", "rc=1&index_link=Wan+Lan+Setting"});
-    std::string out = finish(read).out;
-    finish(save);
-    torn += out != fa && out != fb;
-  }
-  EXPECT_EQ(torn, 0);
 }
 
 } // namespace
