@@ -44,25 +44,23 @@ struct row {
 };
 
 const std::string hardware = golden("hardware");
-// The wait page follows the closing tags of its document.
-const std::string wait_page = shell("").substr(0, shell("").size() - 14) + golden("wait");
+const std::string wait_page = wait_answer();
 const std::string noise_line = "CONFIGURE-NOISE\n"; // 16 bytes: written whole
 
 std::string debug(const std::string &name, const std::string &value, bool rc = false) {
   return std::string(rc ? "<li>RC DEBUG: [" : "<li>DEBUG: [") + name + "] = [" + value + "]\n";
 }
 
-// The settings form showing the given (already escaped) address fields.
-std::string form(const std::string &ip, const std::string &mask = "255.255.255.0",
-                 const std::string &route = "10.1.0.1", const std::string &dns1 = "10.0.0.2",
-                 const std::string &dns2 = "10.0.0.5") {
-  return shell(
-      golden("wanlan", {{"OPTIONS", "<OPTION> Static IP Address<OPTION> Dynamic IP Address"},
-                        {"WAN_IPADDR", ip},
-                        {"WAN_NETMASK", mask},
-                        {"WAN_ROUTE", route},
-                        {"DNS1", dns1},
-                        {"DNS2", dns2}}));
+// The settings form showing the given (already escaped) address fields,
+// each other field its default.
+std::string form(const std::string &ip) { return shell(form_page({{"WAN_IPADDR", ip}})); }
+std::string form(const std::string &ip, const std::string &mask, const std::string &route,
+                 const std::string &dns1, const std::string &dns2) {
+  return shell(form_page({{"WAN_IPADDR", ip},
+                          {"WAN_NETMASK", mask},
+                          {"WAN_ROUTE", route},
+                          {"DNS1", dns1},
+                          {"DNS2", dns2}}));
 }
 
 // The settings path as a row names it.
@@ -201,7 +199,7 @@ std::vector<row> hostile_rows() {
        1},
       {"save over a directory",
        {"GET", "rc=2&DNS1=1.1.1.1", own_page},
-       form("10.1.10.227"),
+       form(default_of(E_WAN_IPADDR)),
        "<dir>",
        "<dir>",
        0,
@@ -233,7 +231,7 @@ std::vector<row> hostile_rows() {
       // nothing.
       {"every pair unsafe",
        {"GET", "rc=2&PATH=/tmp&DNS1=%24(reboot)", own_page},
-       form("10.1.10.227"),
+       form(default_of(E_WAN_IPADDR)),
        "old\n",
        "<same>",
        0,
@@ -252,7 +250,7 @@ std::vector<row> hostile_rows() {
       // A failing board.
       {"unwritable settings folder",
        {"GET", "rc=2&DNS1=6.6.6.6", own_page, "", {}, true},
-       form("10.1.10.227"),
+       form(default_of(E_WAN_IPADDR)),
        "old\n",
        "<same>",
        0,
@@ -260,7 +258,7 @@ std::vector<row> hostile_rows() {
        0},
       {"full file system",
        {"GET", "rc=2&DNS1=6.6.6.6&DNS2=77777777777777777777", own_page},
-       form("10.1.10.227"),
+       form(default_of(E_WAN_IPADDR)),
        "old\n",
        "<same>",
        0,

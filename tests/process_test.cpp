@@ -19,22 +19,24 @@ std::string listing(const std::string &text) { return golden("listing", {{"LISTI
 
 struct form_values {
   bool is_static = true;
-  std::string ip = "10.1.10.227", mask = "255.255.255.0", route = "10.1.0.1", dns1 = "10.0.0.2",
-              dns2 = "10.0.0.5";
+  std::string ip = default_of(E_WAN_IPADDR);
+  std::string mask = default_of(E_WAN_NETMASK);
+  std::string route = default_of(E_WAN_ROUTE);
+  std::string dns1 = default_of(E_DNS1);
+  std::string dns2 = default_of(E_DNS2);
 };
 
 std::string form(const form_values &v = {}) {
   std::string s = "<OPTION> Static IP Address", d = "<OPTION> Dynamic IP Address";
-  return golden("wanlan", {{"OPTIONS", v.is_static ? s + d : d + s},
-                           {"WAN_IPADDR", v.ip},
-                           {"WAN_NETMASK", v.mask},
-                           {"WAN_ROUTE", v.route},
-                           {"DNS1", v.dns1},
-                           {"DNS2", v.dns2}});
+  return form_page({{"OPTIONS", v.is_static ? s + d : d + s},
+                    {"WAN_IPADDR", v.ip},
+                    {"WAN_NETMASK", v.mask},
+                    {"WAN_ROUTE", v.route},
+                    {"DNS1", v.dns1},
+                    {"DNS2", v.dns2}});
 }
 
-// The wait page follows the closing tags of its document.
-const std::string wait_page = shell("").substr(0, shell("").size() - 14) + golden("wait");
+const std::string wait_page = wait_answer();
 
 class Program : public ::testing::Test {
 protected:

@@ -30,7 +30,8 @@ import pages  # noqa: E402
 
 TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BOARD = os.path.join(TOP, "scripts", "board")
-NAMES = ("WAN_IPADDR", "WAN_NETMASK", "WAN_ROUTE", "DNS1", "DNS2")
+# The form's text fields: address, netmask, gateway, DNS1, DNS2.
+NAMES = tuple(pages.TEXT_FIELDS)
 # The emulator's network on the WAN port: its DHCP server leases this.
 LEASE = ("10.0.2.15", "255.255.255.0")
 failures = []
@@ -97,7 +98,7 @@ class Board:
 
     def form(self):
         """What the settings form shows: (type, address, netmask, gateway, DNS1, DNS2)."""
-        body = self.page("Wan+Lan+Setting")
+        body = self.page(pages.FORM)
         static = body.find("<OPTION> Static IP Address")
         dynamic = body.find("<OPTION> Dynamic IP Address")
         kind = "y" if 0 <= static < dynamic else "n" if 0 <= dynamic else None
@@ -106,7 +107,7 @@ class Board:
 
     def eth1(self):
         """eth1's address and netmask on the Net Statistics page."""
-        body = self.page("Net+Statistics").replace("<pre>", "\n")
+        body = self.page(pages.COMMANDS["ifconfig"]).replace("<pre>", "\n")
         # The page indents every line of the command's output.
         block = re.search(r"^\s*eth1\s.*?(?:\n\s*\n|\Z)", body, re.S | re.M)
         m = re.search(r"inet addr:(\S+).*Mask:(\S+)", block.group(0)) if block else None
@@ -114,7 +115,9 @@ class Board:
 
     def gateway(self):
         """The default route's gateway through eth1 on the Route Table page."""
-        m = re.search(r"^\s*default\s+(\S+)\s+\S+\s+UG.*eth1\s*$", self.page("Route+Table"), re.M)
+        m = re.search(
+            r"^\s*default\s+(\S+)\s+\S+\s+UG.*eth1\s*$", self.page(pages.COMMANDS["route"]), re.M
+        )
         return m.group(1) if m else None
 
     def dns(self):
@@ -230,7 +233,7 @@ def first_boot(board):
 
 
 # What each menu page shows on this board; PCI Info shows nothing, for the
-# board has no /proc/pci.
+# board has no /proc/pci. Any other page shows at least its menu button.
 SHOWS = {
     "Hardware": 'src="../images/IntelIXP425.jpg"',
     "CPU_Info": "ARMv7 Processor",
@@ -240,13 +243,21 @@ SHOWS = {
     "Net+Statistics": "inet addr:192.168.1.1",
     "Route+Table": "Kernel IP routing table",
 }
+
+
+def shows(name):
+    """What the page of request value name shows on this board."""
+    value = urllib.parse.unquote_plus(name)
+    return SHOWS.get(name, f'name="index_link" value="{value}"')
+
+
 SHELL = f"<HTML><HEAD><TITLE>{pages.TITLE}</TITLE></HEAD><BODY></BODY></HTML>"
 
 
 def menu_pages(board):
     """Every menu page from the board's own /proc and commands; PCI Info is
     the bare document; all seven in one."""
-    shown = [(name, SHOWS[name]) for name in pages.VALUES if SHOWS[name] is not None]
+    shown = [(name, shows(name)) for name in pages.VALUES if shows(name) is not None]
     for name, shows in shown:
         status, body = board.get(pages.query(name))
         check(f"pages: {name} answers 200", status == 200, f"{status}")

@@ -34,7 +34,8 @@ CONNECT_SECONDS = 5
 # Seconds from the request to the end of its answer: past it the request hung.
 ANSWER_SECONDS = 60
 SAVES = range(1, 10)
-FIELDS = ["WAN_IPADDR", "WAN_NETMASK", "WAN_ROUTE", "DNS1", "DNS2"]
+# The form's text fields, which every save fills.
+FIELDS = pages.TEXT_FIELDS
 # A command page's line: the command's name, its PID and the line's number.
 COMMAND_LINE = re.compile(r"^        (ifconfig|route) (\d+) (\d)$")
 PID = re.compile(rb"(        (?:ifconfig|route)) \d+ ")

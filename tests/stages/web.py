@@ -417,8 +417,7 @@ def head(stage, port, _=None):
     """HEAD on a raw connection: the header and nothing after it. A body
     would be taken by a keep-alive client for the next answer."""
     request = (
-        f"HEAD /cgi-bin/northbeam?rc=1&index_link=Hardware HTTP/1.0\r\n"
-        f"Host: 127.0.0.1:{port}\r\n\r\n"
+        f"HEAD {pages.path(pages.HOME)} HTTP/1.0\r\n" f"Host: 127.0.0.1:{port}\r\n\r\n"
     ).encode()
     answer = nbtest.raw(port, request)
     ends = [i + len(sep) for sep in (b"\r\n\r\n", b"\n\n") for i in [answer.find(sep)] if i >= 0]
