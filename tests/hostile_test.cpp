@@ -7,6 +7,7 @@
 #include <array>
 #include <chrono>
 #include <cstdlib>
+#include <deque>
 #include <dirent.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
@@ -125,6 +126,24 @@ std::vector<int> orphans() {
   }
 }
 
+// Queries that need building, kept alive for the rows that point at them.
+std::deque<std::string> built_queries;
+
+// q, kept for as long as the rows live.
+const char *kept(std::string q) { return built_queries.emplace_back(std::move(q)).c_str(); }
+
+// A query that asks for the route table n times.
+std::string route_pages(int n) {
+  std::string q = "rc=1";
+  for (int i = 0; i < n; ++i)
+    q += "&index_link=Route+Table";
+  return q;
+}
+
+// The name of the longest query the kernel passes: a single environment
+// string holds at most 128 KiB with its NUL.
+const std::string longest_name(131072 - sizeof "QUERY_STRING=" - sizeof "rc=1&=%3C" + 1, 'x');
+
 std::vector<row> hostile_rows() {
   std::vector<row> rows = {
       // Markup and quotes on every page.
@@ -155,8 +174,12 @@ std::vector<row> hostile_rows() {
        "",
        "DNS1=\"<script>\"\n"},
       // Sizes.
-      {"100,000 ampersands", {"GET", nullptr}, shell(hardware)},
-      {"the longest query the kernel passes", {"GET", nullptr}, {}},
+      {"100,000 ampersands",
+       {"GET", kept("rc=1" + std::string(99999, '&') + "index_link=Hardware&")},
+       shell(hardware)},
+      {"the longest query the kernel passes",
+       {"GET", kept("rc=1&" + longest_name + "=%3C")},
+       shell(debug(longest_name, "&lt;"))},
       // High bytes and NUL.
       {"high bytes pass through",
        {"GET", "rc=1&\xff\xfe=%FF%80\xc3\xa9"},
@@ -325,7 +348,7 @@ std::vector<row> hostile_rows() {
         request::reader_gone},
        "<any>"},
       {"standard output closed, many command pages",
-       {"GET", nullptr, {}, "", {}, false, request::closed},
+       {"GET", kept(route_pages(50)), {}, "", {}, false, request::closed},
        "",
        "",
        "",
@@ -337,28 +360,8 @@ std::vector<row> hostile_rows() {
   return rows;
 }
 
-// Queries that need building: kept alive for the rows that point at them.
-std::vector<std::string> built_queries;
-
+// Rows built from tables of their own: each with its own query.
 void add_built_rows(std::vector<row> &rows) {
-  built_queries.reserve(1000);
-  auto query = [](std::string q) { return built_queries.emplace_back(std::move(q)).c_str(); };
-  for (auto &r : rows) {
-    if (r.what == "standard output closed, many command pages") {
-      std::string q = "rc=1";
-      for (int i = 0; i < 50; ++i)
-        q += "&index_link=Route+Table";
-      r.req.query = query(q);
-    }
-    if (r.what == "100,000 ampersands")
-      r.req.query = query("rc=1" + std::string(99999, '&') + "index_link=Hardware&");
-    if (r.what == "the longest query the kernel passes") {
-      // A single environment string holds at most 128 KiB with its NUL.
-      std::string big(131072 - sizeof "QUERY_STRING=" - sizeof "rc=1&=%3C" + 1, 'x');
-      r.req.query = query("rc=1&" + big + "=%3C");
-      r.out = shell(debug(big, "&lt;"));
-    }
-  }
   // Every malformed escape at the start, middle and end of a name and a
   // value, each sent as name=value: unchecked digits, cut-off escapes kept,
   // a decoded NUL ending the text. Each row: the escape, then what the
@@ -393,7 +396,7 @@ void add_built_rows(std::vector<row> &rows) {
       lines += debug(e.decoded[k], e.decoded[k]);
       ++k;
     }
-    rows.push_back({"escape " + e.sent, {"GET", query(q)}, shell(lines)});
+    rows.push_back({"escape " + e.sent, {"GET", kept(q)}, shell(lines)});
   }
   // Shell metacharacters and line breaks, each in one of the settings
   // fields in turn: stored as sent inside the quotes, or refused.
@@ -430,7 +433,7 @@ void add_built_rows(std::vector<row> &rows) {
     std::string line = m.stored != nullptr ? field + "=\"" + m.stored + "\"\n" : "";
     rows.push_back(
         {"metacharacters " + std::string(m.sent) + " in " + field,
-         {"GET", query("rc=2&" + field + "=" + m.sent + "&WAN_STATICIP=Static+IP+Address"),
+         {"GET", kept("rc=2&" + field + "=" + m.sent + "&WAN_STATICIP=Static+IP+Address"),
           own_page},
          wait_page,
          "old\n",
