@@ -233,7 +233,7 @@ def first_boot(board):
 
 
 # What each menu page shows on this board; PCI Info shows nothing, for the
-# board has no /proc/pci. Any other page shows at least its menu button.
+# board has no /proc/pci.
 SHOWS = {
     "Hardware": 'src="../images/IntelIXP425.jpg"',
     "CPU_Info": "ARMv7 Processor",
@@ -246,9 +246,9 @@ SHOWS = {
 
 
 def shows(name):
-    """What the page of request value name shows on this board."""
-    value = urllib.parse.unquote_plus(name)
-    return SHOWS.get(name, f'name="index_link" value="{value}"')
+    """What the page of request value name shows on this board: a page
+    SHOWS does not name is a document with the title."""
+    return SHOWS.get(name, f"<TITLE>{pages.TITLE}</TITLE>")
 
 
 SHELL = f"<HTML><HEAD><TITLE>{pages.TITLE}</TITLE></HEAD><BODY></BODY></HTML>"
