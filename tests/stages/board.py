@@ -509,18 +509,10 @@ def watchdog(board):
     """The host side goes as a dead host would: the board powers itself off."""
     power(board.state, "hang-up")
     pid = open(os.path.join(board.state, "qemu.pid")).read().strip()
-    gone = nbtest.within(30, lambda: not process_runs(pid), pause=0.5)
+    gone = nbtest.within(30, lambda: not nbtest.alive(pid), pause=0.5)
     check("watchdog: the board powers off within 30 s of the heartbeat's end", gone)
     with open(os.path.join(board.state, "console.log"), errors="replace") as f:
         check("watchdog: the watchdog says why", "watchdog: no heartbeat: powering off" in f.read())
-
-
-def process_runs(pid):
-    try:
-        with open(f"/proc/{pid}/stat") as f:
-            return f.read().rpartition(") ")[2][:1] != "Z"
-    except OSError:
-        return False
 
 
 def power_cycle(state):

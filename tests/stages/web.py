@@ -127,11 +127,7 @@ class Stage:
     def direct(self, query, extra=None):
         """The body that the program writes when run directly as the servers
         run it, for QUERY (None: none at all)."""
-        env = dict(ENV, REQUEST_METHOD="GET", **(extra or {}))
-        if query is not None:
-            env["QUERY_STRING"] = query
-        done = subprocess.run([self.program], env=env, capture_output=True, timeout=20, **as_user())
-        return done.stdout.split(b"\n\n", 1)[-1]
+        return nbtest.direct(self.program, query, dict(ENV, **(extra or {})), as_user())
 
 
 # ---- fixtures ------------------------------------------------------------
@@ -182,15 +178,6 @@ def fill(text, values):
     for key, value in values.items():
         text = text.replace("@" + key.upper() + "@", value)
     return text
-
-
-def alive(pid):
-    """Whether a process runs (a zombie does not)."""
-    try:
-        with open(f"/proc/{pid}/stat") as f:
-            return f.read().rsplit(")", 1)[1].split()[0] != "Z"
-    except (FileNotFoundError, ProcessLookupError):
-        return False
 
 
 def start(stage, server):
@@ -267,10 +254,10 @@ def stop_pids(run):
             ours.append(int(pid))
         except (FileNotFoundError, ProcessLookupError):
             pass
-    if nbtest.within(10, lambda: not any(alive(p) for p in ours), 0.05):
+    if nbtest.within(10, lambda: not any(nbtest.alive(p) for p in ours), 0.05):
         return True
     for pid in ours:
-        if alive(pid):
+        if nbtest.alive(pid):
             os.kill(pid, signal.SIGKILL)
     return False
 
@@ -301,7 +288,7 @@ def left_behind(markers):
         except OSError:
             continue
         named = any(m in line or folder.startswith(m) for m in markers)
-        if line and named and alive(entry):
+        if line and named and nbtest.alive(entry):
             found.append((int(entry), line))
     return found
 
