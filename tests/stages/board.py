@@ -245,7 +245,7 @@ SHOWS = {
 }
 
 
-def shows(name):
+def page_shows(name):
     """What the page of request value name shows on this board: a page
     SHOWS does not name is a document with the title."""
     return SHOWS.get(name, f"<TITLE>{pages.TITLE}</TITLE>")
@@ -257,7 +257,7 @@ SHELL = f"<HTML><HEAD><TITLE>{pages.TITLE}</TITLE></HEAD><BODY></BODY></HTML>"
 def menu_pages(board):
     """Every menu page from the board's own /proc and commands; PCI Info is
     the bare document; all seven in one."""
-    shown = [(name, shows(name)) for name in pages.VALUES if shows(name) is not None]
+    shown = [(name, page_shows(name)) for name in pages.VALUES if page_shows(name) is not None]
     for name, shows in shown:
         status, body = board.get(pages.query(name))
         check(f"pages: {name} answers 200", status == 200, f"{status}")
