@@ -453,7 +453,7 @@ def browser(board):
     """The Chromium session of tests/web through the board, logged in."""
     # The session fills the form as it shows this: the program's defaults,
     # saved as dynamic (Configure checks no address of a dynamic save).
-    defaults = ("n", "10.1.10.227", "255.255.255.0", "10.1.0.1", "10.0.0.2", "10.0.0.5")
+    defaults = ("n",) + tuple(pages.DEFAULTS[name] for name in NAMES)
     board.save(defaults)
     check(
         "browser: the form shows the defaults",
