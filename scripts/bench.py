@@ -45,8 +45,8 @@ KINDS = {
     "form": pages.query(pages.FORM),
     "debug": "rc=3&index_link=" + pages.HOME,
     "all7": pages.query(*pages.VALUES),
-    "save": "rc=2&WAN_STATICIP=Static+IP+Address&WAN_IPADDR=10.1.10.227&WAN_NETMASK=255.255.255.0"
-    "&WAN_ROUTE=10.1.0.1&DNS1=10.0.0.2&DNS2=10.0.0.5",
+    "save": "rc=2&WAN_STATICIP=Static+IP+Address"
+    + "".join(f"&{name}={pages.DEFAULTS[name]}" for name in pages.TEXT_FIELDS),
 }
 # Every request comes from the form, as a browser's would: a save needs the
 # board's own page as its Referer.

@@ -26,10 +26,7 @@ board_image() {
 
 # Whether process PID runs: a zombie that nobody reaps does not.
 running() {
-  local stat
-  stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
-  stat=${stat##*) }
-  [ "${stat%% *}" != Z ]
+  /usr/bin/python3 "$top/scripts/pylib/nbtest.py" alive "$1"
 }
 
 # The pid kept in the board's folder under NAME, or nothing.

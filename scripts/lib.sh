@@ -72,6 +72,40 @@ need_pkgs() {
   return "$rc"
 }
 
+# Debian's armhf packages, for the board's image and the musl build, through
+# one private apt below build/armhf-apt: this machine's sources and keys,
+# its own lists and cache, armhf only and nothing installed, so this
+# machine's package architectures, lists and dpkg stay as they are.
+# Use it as apt-get "${armhf_apt[@]}" ... or apt-cache "${armhf_apt[@]}" ...
+armhf_dir=$top/build/armhf-apt
+# shellcheck disable=SC2034 # scripts/board-image and scripts/musl-armhf use it
+armhf_apt=(-o Dir::State="$armhf_dir/state" -o Dir::State::status="$armhf_dir/state/status"
+  -o Dir::Cache="$armhf_dir/cache" -o APT::Architecture=armhf -o APT::Architectures::=armhf
+  -o APT::Sandbox::User=root -o DPkg::Lock::Timeout=900)
+
+# Fetches the armhf package lists when they are over a day old (the board's
+# kernel takes its security updates from them). Only an update that fetched
+# every list counts as fresh: a mirror in the middle of a sync fails one
+# list and apt keeps the old ones (or none). Fails when this one did.
+armhf_update() {
+  mkdir -p "$armhf_dir/state/lists/partial" "$armhf_dir/cache/archives/partial"
+  touch "$armhf_dir/state/status"
+  local fresh=$armhf_dir/state/updated
+  [ -n "$(find "$fresh" -mtime -1 2>/dev/null)" ] && return 0
+  echo "== armhf package lists" >&2
+  rm -f "$fresh"
+  NB_APT_PAUSE=5 apt_retry "the armhf package lists (apt-get update)" "${armhf_apt[@]}" update -qq >&2 &&
+    touch "$fresh"
+}
+
+# Downloads armhf packages into DIR, each kept once: armhf_download DIR PKG[=VERSION]...
+armhf_download() {
+  local dir=$1
+  shift
+  mkdir -p "$dir"
+  (cd "$dir" && NB_APT_PAUSE=5 apt_retry "downloading $* (armhf)" "${armhf_apt[@]}" download -qq "$@") >&2
+}
+
 # Configures and builds one folder below build/: configure_build NAME [cmake args...]
 configure_build() {
   local name=$1

@@ -10,16 +10,24 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-// The board's defaults, in NETCONF_ENUM order.
-std::array<_netconf, NETCONF_COUNT> netconf = {{
-    {"WAN_STATICIP", "y"},
-    {"WAN_IPADDR", "10.1.10.227"},
-    {"WAN_NETMASK", "255.255.255.0"},
-    {"WAN_NETWORK", "10.1.0.0"},
-    {"WAN_ROUTE", "10.1.0.1"},
-    {"DNS1", "10.0.0.2"},
-    {"DNS2", "10.0.0.5"},
-}};
+namespace {
+
+// The records of netconf_fields, holding their defaults.
+constexpr std::array<_netconf, NETCONF_COUNT> default_netconf() {
+  std::array<_netconf, NETCONF_COUNT> table{};
+  for (std::size_t i = 0; i < NETCONF_COUNT; ++i) {
+    const netconf_field &f = netconf_fields[i];
+    for (std::size_t k = 0; k < f.name.size(); ++k)
+      table[i].name[k] = f.name[k];
+    for (std::size_t k = 0; k < f.value.size(); ++k)
+      table[i].value[k] = f.value[k];
+  }
+  return table;
+}
+
+} // namespace
+
+std::array<_netconf, NETCONF_COUNT> netconf = default_netconf();
 
 namespace {
 

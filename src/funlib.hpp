@@ -120,6 +120,39 @@ enum NETCONF_ENUM {
   NETCONF_COUNT,
 };
 
+// One setting as the board knows it: its name in the settings file and the
+// form, the form's label for it (empty: not shown), the board's default,
+// and the width of its text field (0: no text field of its own).
+struct netconf_field {
+  std::string_view name;
+  std::string_view label;
+  std::string_view value;
+  int size;
+};
+
+// The settings, in NETCONF_ENUM order: the one place that names them.
+inline constexpr std::array<netconf_field, NETCONF_COUNT> netconf_fields = {{
+    {"WAN_STATICIP", "WAN Type", "y", 0}, // a selection of two options
+    {"WAN_IPADDR", "WAN IP Address", "10.1.10.227", 15},
+    {"WAN_NETMASK", "WAN Subnet Mask", "255.255.255.0", 15},
+    {"WAN_NETWORK", "", "10.1.0.0", 0},
+    {"WAN_ROUTE", "WAN Gateway", "10.1.0.1", 15},
+    {"DNS1", "Primary DNS", "10.0.0.2", 15},
+    {"DNS2", "Secondary DNS", "10.0.0.5", 15},
+}};
+
+// Whether every setting has a name and a default that fit a record.
+constexpr bool fields_fit_records() {
+  for (const netconf_field &f : netconf_fields) {
+    if (f.name.empty() || f.name.size() >= sizeof(_netconf::name) ||
+        f.value.size() >= sizeof(_netconf::value))
+      return false;
+  }
+  return true;
+}
+static_assert(fields_fit_records(),
+              "netconf_fields: every setting needs a name under 16 bytes and a default under 32");
+
 // The settings of this process, starting from the board's defaults.
 extern std::array<_netconf, NETCONF_COUNT> netconf;
 

@@ -27,6 +27,14 @@ constexpr bool pages_need_no_escape() {
 }
 static_assert(pages_need_no_escape(),
               "index_link_value_str and index_link_print_str: no page may need escaping");
+constexpr bool fields_need_no_escape() {
+  for (const netconf_field &f : netconf_fields) {
+    if (needs_escape(f.name) || needs_escape(f.label))
+      return false;
+  }
+  return true;
+}
+static_assert(fields_need_no_escape(), "netconf_fields: no name or label may need escaping");
 
 // The menu column up to its buttons; the wait page shows it empty.
 void menu_column_open() {
@@ -55,15 +63,15 @@ void frame_top() {
 
 // One row of the settings form: a text field's label, and the field
 // showing its record.
-void wanlan_field(const char *label, const char *name, NETCONF_ENUM record) {
+void wanlan_field(const netconf_field &field, const _netconf &record) {
   html_out("<TD BGCOLOR=#008080><font color=#ffffff>");
-  html_out(label);
+  html_out(field.label);
   html_out("</font></TD>");
   html_out("<TD><INPUT TYPE=TEXT NAME=");
-  html_out(name);
+  html_out(field.name);
   html_out(" VALUE=\"");
-  html_escape(netconf[record].value);
-  html_out("\" SIZE=15 MAXLENGTH=15></TD>");
+  html_escape(record.value);
+  std::printf("\" SIZE=%d MAXLENGTH=%d></TD>", field.size, field.size);
 }
 
 // The bytes html_escape replaces, and what it writes in their place.
@@ -288,9 +296,13 @@ void html_table_wanlan() {
   html_out("              <center>");
   html_out("<TABLE BORDER=3 WIDTH=60%>");
   html_out("<TR>");
-  html_out("<TD BGCOLOR=#008080><font color=#ffffff>WAN Type</font></TD>");
+  html_out("<TD BGCOLOR=#008080><font color=#ffffff>");
+  html_out(netconf_fields[E_WAN_STATICIP].label);
+  html_out("</font></TD>");
   html_out("<TD>");
-  html_out("<SELECT NAME=WAN_STATICIP>");
+  html_out("<SELECT NAME=");
+  html_out(netconf_fields[E_WAN_STATICIP].name);
+  html_out(">");
   // A browser selects the first option, so the current type comes first.
   const char *option_static = "<OPTION> Static IP Address";
   const char *option_dynamic = "<OPTION> Dynamic IP Address";
@@ -298,16 +310,17 @@ void html_table_wanlan() {
   html_out(is_static ? option_static : option_dynamic);
   html_out(is_static ? option_dynamic : option_static);
   html_out("</SELECT></TD></TR>");
-  // The first field's row has no "<TR>" of its own.
-  wanlan_field("WAN IP Address", "WAN_IPADDR", E_WAN_IPADDR);
-  html_out("</TR><TR>");
-  wanlan_field("WAN Subnet Mask", "WAN_NETMASK", E_WAN_NETMASK);
-  html_out("</TR><TR>");
-  wanlan_field("WAN Gateway", "WAN_ROUTE", E_WAN_ROUTE);
-  html_out("</TR><TR>");
-  wanlan_field("Primary DNS", "DNS1", E_DNS1);
-  html_out("</TR><TR>");
-  wanlan_field("Secondary DNS", "DNS2", E_DNS2);
+  // Every setting with a text field, in table order; the first field's
+  // row has no "<TR>" of its own.
+  bool first = true;
+  for (std::size_t i = 0; i < NETCONF_COUNT; ++i) {
+    if (netconf_fields[i].size == 0)
+      continue;
+    if (!first)
+      html_out("</TR><TR>");
+    first = false;
+    wanlan_field(netconf_fields[i], netconf[i]);
+  }
   html_out("</TR>");
   html_out("</TABLE><P>");
   html_out("<INPUT TYPE=SUBMIT VALUE=\"Save\">");

@@ -148,10 +148,29 @@ std::string golden(const std::string &name, const std::map<std::string, std::str
   return text;
 }
 
-std::string shell(const std::string &body) {
-  std::string head =
-      golden("header") + "<HTML><HEAD><TITLE>Tessaline - Your Northbeam Partner</TITLE></HEAD>";
-  return head + "<BODY>" + body + "</BODY></HTML>";
+namespace {
+
+// What every document opens with: the CGI header, the head and <BODY>.
+std::string document_open() {
+  return golden("header") + "<HTML><HEAD><TITLE>" + PAGE_TITLE + "</TITLE></HEAD><BODY>";
+}
+
+} // namespace
+
+std::string shell(const std::string &body) { return document_open() + body + "</BODY></HTML>"; }
+
+std::string wait_answer() { return document_open() + golden("wait"); }
+
+std::string default_of(NETCONF_ENUM setting) { return std::string(netconf_fields[setting].value); }
+
+std::string form_page(const std::map<std::string, std::string> &vars) {
+  std::map<std::string, std::string> all = {
+      {"OPTIONS", "<OPTION> Static IP Address<OPTION> Dynamic IP Address"}};
+  for (const netconf_field &f : netconf_fields)
+    all[std::string(f.name)] = std::string(f.value);
+  for (const auto &[key, value] : vars)
+    all[key] = value;
+  return golden("wanlan", all);
 }
 
 std::string board(const std::string &path) { return std::string(NB_ROOT) + path; }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "funlib.hpp"
+
 // One request: method, query, extra CGI variables and the POST body.
 struct request {
   const char *method = "GET";
@@ -57,6 +59,15 @@ std::string golden(const std::string &name, const std::map<std::string, std::str
 
 // The document shell around body, after the CGI header (golden "header").
 std::string shell(const std::string &body);
+// The answer to a save that was taken: the wait page in its document, and
+// after the document's closing tags the refresh home.
+std::string wait_answer();
+// The settings form page (no document shell) with every text field showing
+// its default from netconf_fields, the static option first; values named
+// in vars (a field's name, or OPTIONS for the options) replace them.
+std::string form_page(const std::map<std::string, std::string> &vars = {});
+// A setting's default, as netconf_fields has it.
+std::string default_of(NETCONF_ENUM setting);
 
 // Path below the test board's root prefix.
 std::string board(const std::string &path);

@@ -7,6 +7,7 @@
 #include <array>
 #include <chrono>
 #include <cstdlib>
+#include <deque>
 #include <dirent.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
@@ -44,25 +45,23 @@ struct row {
 };
 
 const std::string hardware = golden("hardware");
-// The wait page follows the closing tags of its document.
-const std::string wait_page = shell("").substr(0, shell("").size() - 14) + golden("wait");
+const std::string wait_page = wait_answer();
 const std::string noise_line = "CONFIGURE-NOISE\n"; // 16 bytes: written whole
 
 std::string debug(const std::string &name, const std::string &value, bool rc = false) {
   return std::string(rc ? "<li>RC DEBUG: [" : "<li>DEBUG: [") + name + "] = [" + value + "]\n";
 }
 
-// The settings form showing the given (already escaped) address fields.
-std::string form(const std::string &ip, const std::string &mask = "255.255.255.0",
-                 const std::string &route = "10.1.0.1", const std::string &dns1 = "10.0.0.2",
-                 const std::string &dns2 = "10.0.0.5") {
-  return shell(
-      golden("wanlan", {{"OPTIONS", "<OPTION> Static IP Address<OPTION> Dynamic IP Address"},
-                        {"WAN_IPADDR", ip},
-                        {"WAN_NETMASK", mask},
-                        {"WAN_ROUTE", route},
-                        {"DNS1", dns1},
-                        {"DNS2", dns2}}));
+// The settings form showing the given (already escaped) address fields,
+// each other field its default.
+std::string form(const std::string &ip) { return shell(form_page({{"WAN_IPADDR", ip}})); }
+std::string form(const std::string &ip, const std::string &mask, const std::string &route,
+                 const std::string &dns1, const std::string &dns2) {
+  return shell(form_page({{"WAN_IPADDR", ip},
+                          {"WAN_NETMASK", mask},
+                          {"WAN_ROUTE", route},
+                          {"DNS1", dns1},
+                          {"DNS2", dns2}}));
 }
 
 // The settings path as a row names it.
@@ -127,6 +126,24 @@ std::vector<int> orphans() {
   }
 }
 
+// Queries that need building, kept alive for the rows that point at them.
+std::deque<std::string> built_queries;
+
+// q, kept for as long as the rows live.
+const char *kept(std::string q) { return built_queries.emplace_back(std::move(q)).c_str(); }
+
+// A query that asks for the route table n times.
+std::string route_pages(int n) {
+  std::string q = "rc=1";
+  for (int i = 0; i < n; ++i)
+    q += "&index_link=Route+Table";
+  return q;
+}
+
+// The name of the longest query the kernel passes: a single environment
+// string holds at most 128 KiB with its NUL.
+const std::string longest_name(131072 - sizeof "QUERY_STRING=" - sizeof "rc=1&=%3C" + 1, 'x');
+
 std::vector<row> hostile_rows() {
   std::vector<row> rows = {
       // Markup and quotes on every page.
@@ -157,8 +174,12 @@ std::vector<row> hostile_rows() {
        "",
        "DNS1=\"<script>\"\n"},
       // Sizes.
-      {"100,000 ampersands", {"GET", nullptr}, shell(hardware)},
-      {"the longest query the kernel passes", {"GET", nullptr}, {}},
+      {"100,000 ampersands",
+       {"GET", kept("rc=1" + std::string(99999, '&') + "index_link=Hardware&")},
+       shell(hardware)},
+      {"the longest query the kernel passes",
+       {"GET", kept("rc=1&" + longest_name + "=%3C")},
+       shell(debug(longest_name, "&lt;"))},
       // High bytes and NUL.
       {"high bytes pass through",
        {"GET", "rc=1&\xff\xfe=%FF%80\xc3\xa9"},
@@ -201,7 +222,7 @@ std::vector<row> hostile_rows() {
        1},
       {"save over a directory",
        {"GET", "rc=2&DNS1=1.1.1.1", own_page},
-       form("10.1.10.227"),
+       form(default_of(E_WAN_IPADDR)),
        "<dir>",
        "<dir>",
        0,
@@ -251,7 +272,7 @@ std::vector<row> hostile_rows() {
       // nothing.
       {"every pair unsafe",
        {"GET", "rc=2&PATH=/tmp&DNS1=%24(reboot)", own_page},
-       form("10.1.10.227"),
+       form(default_of(E_WAN_IPADDR)),
        "old\n",
        "<same>",
        0,
@@ -281,7 +302,7 @@ std::vector<row> hostile_rows() {
       // A failing board.
       {"unwritable settings folder",
        {"GET", "rc=2&DNS1=6.6.6.6", own_page, "", {}, true},
-       form("10.1.10.227"),
+       form(default_of(E_WAN_IPADDR)),
        "old\n",
        "<same>",
        0,
@@ -289,7 +310,7 @@ std::vector<row> hostile_rows() {
        0},
       {"full file system",
        {"GET", "rc=2&DNS1=6.6.6.6&DNS2=77777777777777777777", own_page},
-       form("10.1.10.227"),
+       form(default_of(E_WAN_IPADDR)),
        "old\n",
        "<same>",
        0,
@@ -356,7 +377,7 @@ std::vector<row> hostile_rows() {
         request::reader_gone},
        "<any>"},
       {"standard output closed, many command pages",
-       {"GET", nullptr, {}, "", {}, false, request::closed},
+       {"GET", kept(route_pages(50)), {}, "", {}, false, request::closed},
        "",
        "",
        "",
@@ -368,28 +389,8 @@ std::vector<row> hostile_rows() {
   return rows;
 }
 
-// Queries that need building: kept alive for the rows that point at them.
-std::vector<std::string> built_queries;
-
+// Rows built from tables of their own: each with its own query.
 void add_built_rows(std::vector<row> &rows) {
-  built_queries.reserve(1000);
-  auto query = [](std::string q) { return built_queries.emplace_back(std::move(q)).c_str(); };
-  for (auto &r : rows) {
-    if (r.what == "standard output closed, many command pages") {
-      std::string q = "rc=1";
-      for (int i = 0; i < 50; ++i)
-        q += "&index_link=Route+Table";
-      r.req.query = query(q);
-    }
-    if (r.what == "100,000 ampersands")
-      r.req.query = query("rc=1" + std::string(99999, '&') + "index_link=Hardware&");
-    if (r.what == "the longest query the kernel passes") {
-      // A single environment string holds at most 128 KiB with its NUL.
-      std::string big(131072 - sizeof "QUERY_STRING=" - sizeof "rc=1&=%3C" + 1, 'x');
-      r.req.query = query("rc=1&" + big + "=%3C");
-      r.out = shell(debug(big, "&lt;"));
-    }
-  }
   // Every malformed escape at the start, middle and end of a name and a
   // value, each sent as name=value: unchecked digits, cut-off escapes kept,
   // a decoded NUL ending the text. Each row: the escape, then what the
@@ -424,7 +425,7 @@ void add_built_rows(std::vector<row> &rows) {
       lines += debug(e.decoded[k], e.decoded[k]);
       ++k;
     }
-    rows.push_back({"escape " + e.sent, {"GET", query(q)}, shell(lines)});
+    rows.push_back({"escape " + e.sent, {"GET", kept(q)}, shell(lines)});
   }
   // Shell metacharacters and line breaks, each in one of the settings
   // fields in turn: stored as sent inside the quotes, or refused.
@@ -461,7 +462,7 @@ void add_built_rows(std::vector<row> &rows) {
     std::string line = m.stored != nullptr ? field + "=\"" + m.stored + "\"\n" : "";
     rows.push_back(
         {"metacharacters " + std::string(m.sent) + " in " + field,
-         {"GET", query("rc=2&" + field + "=" + m.sent + "&WAN_STATICIP=Static+IP+Address"),
+         {"GET", kept("rc=2&" + field + "=" + m.sent + "&WAN_STATICIP=Static+IP+Address"),
           own_page},
          wait_page,
          "old\n",

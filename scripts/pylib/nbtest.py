@@ -6,6 +6,7 @@ Run as a command, it gives the shell scripts the same helpers:
   nbtest.py wait-http PORT [SECONDS] [PATH]
   nbtest.py elf-needed FILE
   nbtest.py reachable PATH     exits 0 when every folder above PATH lets others through
+  nbtest.py alive PID          exits 0 when process PID runs (a zombie does not)
 """
 
 import base64
@@ -16,6 +17,26 @@ import stat
 import subprocess
 import sys
 import time
+
+
+def alive(pid):
+    """Whether process pid runs: a zombie that nobody reaps does not."""
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            return f.read().rpartition(") ")[2][:1] != "Z"
+    except OSError:
+        return False
+
+
+def direct(program, query, env, user=None, timeout=20):
+    """The body that program writes when run directly as a web server runs
+    it: a GET for query (None: no QUERY_STRING at all) with env, as user
+    (subprocess's user, group and extra_groups; None: this one)."""
+    env = dict(env, REQUEST_METHOD="GET")
+    if query is not None:
+        env["QUERY_STRING"] = query
+    done = subprocess.run([program], env=env, capture_output=True, timeout=timeout, **(user or {}))
+    return done.stdout.split(b"\n\n", 1)[-1]
 
 
 def free_port():
@@ -118,6 +139,8 @@ def main(argv):
             return 0
         print(f"nothing answers on 127.0.0.1:{argv[1]} within {seconds:g} s", file=sys.stderr)
         return 1
+    if len(argv) == 2 and argv[0] == "alive":
+        return 0 if alive(argv[1]) else 1
     if len(argv) == 2 and argv[0] == "reachable":
         return 0 if reachable(argv[1]) else 1
     if len(argv) == 2 and argv[0] == "elf-needed":

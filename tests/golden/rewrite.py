@@ -18,20 +18,17 @@ import subprocess
 import sys
 
 GOLDEN = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(GOLDEN, "..", "..", "scripts", "pylib"))
+import pages  # noqa: E402
+
 # The document's head, after the CGI header (header.txt, as HEAD gets it).
-DOC_OPEN = "<HTML><HEAD><TITLE>Tessaline - Your Northbeam Partner</TITLE></HEAD>"
+DOC_OPEN = f"<HTML><HEAD><TITLE>{pages.TITLE}</TITLE></HEAD>"
 CLOSE = "</BODY></HTML>"
 # The listing page lists this one line, as the program indents it.
 LISTED = "        golden listing\n"
 # The form shows these settings; none of them needs escaping.
-FORM = {
-    "OPTIONS": "<OPTION> Static IP Address<OPTION> Dynamic IP Address",
-    "WAN_IPADDR": "golden-ipaddr",
-    "WAN_NETMASK": "golden-netmask",
-    "WAN_ROUTE": "golden-route",
-    "DNS1": "golden-dns1",
-    "DNS2": "golden-dns2",
-}
+FORM = {"OPTIONS": "<OPTION> Static IP Address<OPTION> Dynamic IP Address"}
+FORM.update({name: "golden-" + name.lower() for name in pages.TEXT_FIELDS})
 # What a browser sends with a save from the board's own page.
 OWN_PAGE = {
     "HTTP_HOST": "127.0.0.1:8080",
@@ -202,11 +199,11 @@ def main(argv):
     wait = answer(program, save, OWN_PAGE).decode("latin-1")
     # The pages read the board's settings; the save has replaced them.
     lay_board(os.path.abspath(root))
-    listing = answer(program, "rc=1&index_link=CPU_Info").decode("latin-1")
-    home = answer(program, "rc=1&index_link=Hardware").decode("latin-1")
-    form = answer(program, "rc=1&index_link=Wan+Lan+Setting").decode("latin-1")
+    listing = answer(program, pages.query("CPU_Info")).decode("latin-1")
+    home = answer(program, pages.query(pages.HOME)).decode("latin-1")
+    form = answer(program, pages.query(pages.FORM)).decode("latin-1")
     # HEAD gets the header alone: the one every answer starts with.
-    header = answer(program, "rc=1&index_link=Hardware", {"REQUEST_METHOD": "HEAD"})
+    header = answer(program, pages.query(pages.HOME), {"REQUEST_METHOD": "HEAD"})
     header = header.decode("latin-1")
     solved = {}
     try:

@@ -31,7 +31,8 @@ import configure  # noqa: E402
 
 TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BOARD = os.path.join(TOP, "scripts", "board")
-NAMES = ("WAN_IPADDR", "WAN_NETMASK", "WAN_ROUTE", "DNS1", "DNS2")
+# The form's text fields: address, netmask, gateway, DNS1, DNS2.
+NAMES = tuple(pages.TEXT_FIELDS)
 # The emulator's network on the WAN port: its DHCP server leases this.
 LEASE = ("10.0.2.15", "255.255.255.0")
 failures = []
@@ -98,7 +99,7 @@ class Board:
 
     def form(self):
         """What the settings form shows: (type, address, netmask, gateway, DNS1, DNS2)."""
-        body = self.page("Wan+Lan+Setting")
+        body = self.page(pages.FORM)
         static = body.find("<OPTION> Static IP Address")
         dynamic = body.find("<OPTION> Dynamic IP Address")
         kind = "y" if 0 <= static < dynamic else "n" if 0 <= dynamic else None
@@ -107,7 +108,7 @@ class Board:
 
     def eth1(self):
         """eth1's address and netmask on the Net Statistics page."""
-        body = self.page("Net+Statistics").replace("<pre>", "\n")
+        body = self.page(pages.COMMANDS["ifconfig"]).replace("<pre>", "\n")
         # The page indents every line of the command's output.
         block = re.search(r"^\s*eth1\s.*?(?:\n\s*\n|\Z)", body, re.S | re.M)
         m = re.search(r"inet addr:(\S+).*Mask:(\S+)", block.group(0)) if block else None
@@ -115,7 +116,9 @@ class Board:
 
     def gateway(self):
         """The default route's gateway through eth1 on the Route Table page."""
-        m = re.search(r"^\s*default\s+(\S+)\s+\S+\s+UG.*eth1\s*$", self.page("Route+Table"), re.M)
+        m = re.search(
+            r"^\s*default\s+(\S+)\s+\S+\s+UG.*eth1\s*$", self.page(pages.COMMANDS["route"]), re.M
+        )
         return m.group(1) if m else None
 
     def dns(self):
@@ -241,13 +244,21 @@ SHOWS = {
     "Net+Statistics": "inet addr:192.168.1.1",
     "Route+Table": "Kernel IP routing table",
 }
+
+
+def page_shows(name):
+    """What the page of request value name shows on this board: a page
+    SHOWS does not name is a document with the title."""
+    return SHOWS.get(name, f"<TITLE>{pages.TITLE}</TITLE>")
+
+
 SHELL = f"<HTML><HEAD><TITLE>{pages.TITLE}</TITLE></HEAD><BODY></BODY></HTML>"
 
 
 def menu_pages(board):
     """Every menu page from the board's own /proc and commands; PCI Info is
     the bare document; all seven in one."""
-    shown = [(name, SHOWS[name]) for name in pages.VALUES if SHOWS[name] is not None]
+    shown = [(name, page_shows(name)) for name in pages.VALUES if page_shows(name) is not None]
     for name, shows in shown:
         status, body = board.get(pages.query(name))
         check(f"pages: {name} answers 200", status == 200, f"{status}")
@@ -443,7 +454,7 @@ def browser(board):
     """The Chromium session of tests/web through the board, logged in."""
     # The session fills the form as it shows this: the program's defaults,
     # saved as dynamic (Configure checks no address of a dynamic save).
-    defaults = ("n", "10.1.10.227", "255.255.255.0", "10.1.0.1", "10.0.0.2", "10.0.0.5")
+    defaults = ("n",) + tuple(pages.DEFAULTS[name] for name in NAMES)
     board.save(defaults)
     check(
         "browser: the form shows the defaults",
@@ -499,18 +510,10 @@ def watchdog(board):
     """The host side goes as a dead host would: the board powers itself off."""
     power(board.state, "hang-up")
     pid = open(os.path.join(board.state, "qemu.pid")).read().strip()
-    gone = nbtest.within(30, lambda: not process_runs(pid), pause=0.5)
+    gone = nbtest.within(30, lambda: not nbtest.alive(pid), pause=0.5)
     check("watchdog: the board powers off within 30 s of the heartbeat's end", gone)
     with open(os.path.join(board.state, "console.log"), errors="replace") as f:
         check("watchdog: the watchdog says why", "watchdog: no heartbeat: powering off" in f.read())
-
-
-def process_runs(pid):
-    try:
-        with open(f"/proc/{pid}/stat") as f:
-            return f.read().rpartition(") ")[2][:1] != "Z"
-    except OSError:
-        return False
 
 
 def power_cycle(state):

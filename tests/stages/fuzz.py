@@ -2,12 +2,20 @@
   fuzz.py build SOURCE DIR                 configures and builds them in DIR
   fuzz.py run SOURCE DIR TARGET SECONDS    runs one from its seeds for SECONDS; fails on a finding,
                                            which is kept in DIR/findings (replay: DIR/fuzz_TARGET FILE)
+The dictionary is fuzz/northbeam.dict with the page names and settings of the
+build's facts (pages.py).
 """
 
+import json
 import os
 import re
 import subprocess
 import sys
+
+sys.path.insert(
+    0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "pylib")
+)
+import pages  # noqa: E402
 
 JOBS = str(os.cpu_count() or 2)
 
@@ -29,6 +37,19 @@ def build(source, build_dir):
     return 0
 
 
+def dictionary(source, build_dir, target):
+    """fuzz/northbeam.dict and the program's request names, page names and
+    settings, as one dictionary file of target's in build_dir."""
+    words = [pages.FACTS["index_link"] + "="] + [p["value"] for p in pages.FACTS["pages"]]
+    words += pages.VALUES + [f["name"] + "=" for f in pages.FIELDS]
+    path = os.path.join(build_dir, f"{target}.dict")
+    with open(os.path.join(source, "fuzz", "northbeam.dict")) as f:
+        text = f.read()
+    with open(path, "w") as f:
+        f.write(text + "".join(json.dumps(w) + "\n" for w in dict.fromkeys(words)))
+    return path
+
+
 def run(source, build_dir, target, seconds):
     # New inputs go to the build folder; the committed seeds stay as they are.
     work = os.path.join(build_dir, "work", target)
@@ -40,7 +61,7 @@ def run(source, build_dir, target, seconds):
         f"-max_total_time={seconds}",
         "-timeout=10",
         "-print_final_stats=1",
-        f"-dict={source}/fuzz/northbeam.dict",
+        f"-dict={dictionary(source, build_dir, target)}",
         f"-artifact_prefix={findings}/{target}-",
         work,
         f"{source}/fuzz/corpus/{target}",

@@ -140,11 +140,7 @@ class Stage:
     def direct(self, query, extra=None):
         """The body that the program writes when run directly as the servers
         run it, for QUERY (None: none at all)."""
-        env = dict(ENV, REQUEST_METHOD="GET", **(extra or {}))
-        if query is not None:
-            env["QUERY_STRING"] = query
-        done = subprocess.run([self.program], env=env, capture_output=True, timeout=20, **as_user())
-        return done.stdout.split(b"\n\n", 1)[-1]
+        return nbtest.direct(self.program, query, dict(ENV, **(extra or {})), as_user())
 
 
 # ---- fixtures ------------------------------------------------------------
@@ -195,15 +191,6 @@ def fill(text, values):
     for key, value in values.items():
         text = text.replace("@" + key.upper() + "@", value)
     return text
-
-
-def alive(pid):
-    """Whether a process runs (a zombie does not)."""
-    try:
-        with open(f"/proc/{pid}/stat") as f:
-            return f.read().rsplit(")", 1)[1].split()[0] != "Z"
-    except (FileNotFoundError, ProcessLookupError):
-        return False
 
 
 def snippet(server, values, edit=None):
@@ -318,10 +305,10 @@ def stop_pids(run):
             ours.append(int(pid))
         except (FileNotFoundError, ProcessLookupError):
             pass
-    if nbtest.within(10, lambda: not any(alive(p) for p in ours), 0.05):
+    if nbtest.within(10, lambda: not any(nbtest.alive(p) for p in ours), 0.05):
         return True
     for pid in ours:
-        if alive(pid):
+        if nbtest.alive(pid):
             os.kill(pid, signal.SIGKILL)
     return False
 
@@ -352,7 +339,7 @@ def left_behind(markers):
         except OSError:
             continue
         named = any(m in line or folder.startswith(m) for m in markers)
-        if line and named and alive(entry):
+        if line and named and nbtest.alive(entry):
             found.append((int(entry), line))
     return found
 
@@ -468,8 +455,7 @@ def head(stage, port, _=None):
     """HEAD on a raw connection: the header and nothing after it. A body
     would be taken by a keep-alive client for the next answer."""
     request = (
-        f"HEAD /cgi-bin/northbeam?rc=1&index_link=Hardware HTTP/1.0\r\n"
-        f"Host: 127.0.0.1:{port}\r\n\r\n"
+        f"HEAD {pages.path(pages.HOME)} HTTP/1.0\r\n" f"Host: 127.0.0.1:{port}\r\n\r\n"
     ).encode()
     answer = nbtest.raw(port, request)
     ends = [i + len(sep) for sep in (b"\r\n\r\n", b"\n\n") for i in [answer.find(sep)] if i >= 0]
