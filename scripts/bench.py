@@ -602,16 +602,7 @@ def board(secs, rounds):
     )
     for name in ("ld-linux.so.3", "libc.so.6"):
         shutil.copy(os.path.join("/usr/arm-linux-gnueabi/lib", name), os.path.join(overlay, "lib"))
-    files = subprocess.run(["find", "."], cwd=overlay, check=True, capture_output=True).stdout
-    archive = subprocess.run(
-        ["cpio", "-o", "-H", "newc", "-R", "0:0", "--quiet"],
-        cwd=overlay,
-        input=files,
-        check=True,
-        capture_output=True,
-    ).stdout
-    with open(os.path.join(state, "overlay.cpio.gz"), "wb") as f:
-        f.write(subprocess.run(["gzip"], input=archive, check=True, capture_output=True).stdout)
+    nbtest.pack_overlay(overlay, os.path.join(state, "overlay.cpio.gz"))
 
     queries = {k: KINDS[k] for k in BOARD_KINDS}
     queries["save"] = BOARD_SAVE

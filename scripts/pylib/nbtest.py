@@ -128,6 +128,21 @@ def reachable(path):
             return False
 
 
+def pack_overlay(folder, out):
+    """Packs folder's files as root's into out, a gzipped newc cpio archive:
+    an initramfs the emulated board's kernel lays over its own."""
+    files = subprocess.run(["find", "."], cwd=folder, check=True, capture_output=True).stdout
+    archive = subprocess.run(
+        ["cpio", "-o", "-H", "newc", "-R", "0:0", "--quiet"],
+        cwd=folder,
+        input=files,
+        check=True,
+        capture_output=True,
+    ).stdout
+    with open(out, "wb") as f:
+        f.write(subprocess.run(["gzip"], input=archive, check=True, capture_output=True).stdout)
+
+
 def main(argv):
     if len(argv) >= 1 and argv[0] == "free-port":
         print(free_port())

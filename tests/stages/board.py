@@ -632,16 +632,7 @@ def configure_overlay(folder):
     for name, text in (("passwd", PASSWD), ("group", GROUP)):
         with open(os.path.join(overlay, "etc", name), "w") as f:
             f.write(text)
-    files = subprocess.run(["find", "."], cwd=overlay, check=True, capture_output=True).stdout
-    archive = subprocess.run(
-        ["cpio", "-o", "-H", "newc", "-R", "0:0", "--quiet"],
-        cwd=overlay,
-        input=files,
-        check=True,
-        capture_output=True,
-    ).stdout
-    with open(os.path.join(folder, "overlay.cpio.gz"), "wb") as f:
-        f.write(subprocess.run(["gzip"], input=archive, check=True, capture_output=True).stdout)
+    nbtest.pack_overlay(overlay, os.path.join(folder, "overlay.cpio.gz"))
 
 
 def configure_table(state):
