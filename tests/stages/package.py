@@ -9,7 +9,8 @@ package sources:
   package.py DIR lintian ARCH        lintian on it: no error and no warning
   package.py DIR piuparts BASE      install, remove and purge over a fresh minimal base
                                      (BASE: base, or base-lighttpd with lighttpd in it)
-  package.py DIR autopkgtest         debian/tests on the amd64 package in a fresh testbed
+  package.py DIR autopkgtest [TEST]  debian/tests (or one of them) on the amd64 package in a
+                                     fresh testbed
 Runs as root: the systems are unpacked and entered with chroot, in mount and
 PID namespaces of their own (tests/stages/package-root); nothing of this
 machine's own configuration changes.
@@ -253,7 +254,7 @@ def piuparts(dir_, base_name):
 # ---- the package as an administrator sets it up ---------------------------
 
 
-def autopkgtest(dir_):
+def autopkgtest(dir_, test=None):
     """debian/tests, each following README.Debian in a fresh Debian 12 testbed:
     the chroot backend over an unpacked system, entered from mount and PID
     namespaces of the stage's own; each test makes its own network namespace.
@@ -276,6 +277,7 @@ def autopkgtest(dir_):
         ["unshare", "--mount", "--pid", "--fork", "--kill-child", ROOT_RUNNER, "--outside", root]
         + ["autopkgtest", "--ignore-restrictions=isolation-container,breaks-testbed"]
         + ["--setup-commands=apt-get update", "--output-dir", out, "--summary-file", summary]
+        + ([f"--test-name={test}"] if test else [])
         + ["-B", os.path.join(dir_, NATIVE, deb_name(NATIVE)), tree + "/", "--", "chroot", root],
         env=ENV,
     )
@@ -293,6 +295,7 @@ COMMANDS = {
     ("lintian", 1): lintian,
     ("piuparts", 1): piuparts,
     ("autopkgtest", 0): autopkgtest,
+    ("autopkgtest", 1): autopkgtest,
 }
 
 
