@@ -68,6 +68,10 @@ SYSTEMS = {
 }
 
 
+# A fresh installed system's /etc/hosts (mmdebstrap writes none).
+HOSTS = "127.0.0.1\tlocalhost\n::1\t\tlocalhost ip6-localhost ip6-loopback\n"
+
+
 class Failed(Exception):
     pass
 
@@ -262,11 +266,14 @@ def autopkgtest(dir_, test=None):
     the purge test, which breaks the testbed, comes last."""
     root = os.path.join(dir_, "testbed")
     unpack(dir_, "testbed", root)
-    # The testbed installs each test's Depends from Debian's archive.
+    # The testbed installs each test's Depends from Debian's archive; its
+    # /etc/hosts is the one Debian's installer writes.
     resolv = os.path.join(root, "etc", "resolv.conf")
     if os.path.lexists(resolv):
         os.remove(resolv)
     shutil.copy("/etc/resolv.conf", resolv)
+    with open(os.path.join(root, "etc", "hosts"), "w") as f:
+        f.write(HOSTS)
     tree = os.path.join(dir_, "tree")
     shutil.rmtree(tree, ignore_errors=True)
     copy_sources(tree)
