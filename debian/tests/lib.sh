@@ -21,8 +21,8 @@ fail() {
 # host name), once: the servers it starts listen only there and end with
 # it. In them, the board "board" has a LAN port (lan0, $BOARD) to a LAN
 # client in a network namespace of its own ($CLIENT), reached by a veth
-# pair, and a WAN port eth1 for Configure to configure (a dummy port: no
-# cable). The client finds the board as $NAME in the test's own copy of
+# pair, and a WAN port eth1 for Configure to configure (one end of a veth
+# pair whose other end, wan0, leads nowhere). The client finds the board as $NAME in the test's own copy of
 # /etc/hosts. enter_lan "$@"
 enter_lan() {
   if [ -z "${NB_IN_LAN:-}" ]; then
@@ -53,7 +53,8 @@ enter_lan() {
   lan ip link set lo up
   lan ip addr add "$CLIENT/25" dev lan1
   lan ip link set lan1 up
-  ip link add eth1 type dummy
+  ip link add eth1 type veth peer name wan0
+  ip link set wan0 up
 }
 
 # Runs a command on the LAN client.
