@@ -89,6 +89,17 @@ within() {
   done
 }
 
+# README.Debian, "Name a login", for Apache: the password file, and the
+# login in place of "Require local".
+apache_login() {
+  echo northbeam-test | htpasswd -i -c /etc/apache2/northbeam.htpasswd admin
+  chgrp www-data /etc/apache2/northbeam.htpasswd
+  chmod 0640 /etc/apache2/northbeam.htpasswd
+  sed -i 's|^\( *\)Require local$|\1AuthType Basic\n\1AuthName "northbeam"\n\1AuthUserFile /etc/apache2/northbeam.htpasswd\n\1Require valid-user|' \
+    /etc/apache2/conf-available/northbeam.conf
+  service apache2 reload
+}
+
 # README.Debian, "Give it a Configure": the reference Configure, its names
 # set for this machine, the sudoers rule, the flash slots and the factory
 # settings. The factory settings are adapted, as README.Debian asks, to the
