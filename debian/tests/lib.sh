@@ -22,8 +22,8 @@ fail() {
 # it. In them, the board "board" has a LAN port (lan0, $BOARD) to a LAN
 # client in a network namespace of its own ($CLIENT), reached by a veth
 # pair, and a WAN port eth1 for Configure to configure (one end of a veth
-# pair whose other end, wan0, leads nowhere). The client finds the board as $NAME in the test's own copy of
-# /etc/hosts. enter_lan "$@"
+# pair whose other end, wan0, leads nowhere). The client finds the board
+# as $NAME in the test's own copy of /etc/hosts. enter_lan "$@"
 enter_lan() {
   if [ -z "${NB_IN_LAN:-}" ]; then
     NB_IN_LAN=1 exec unshare --net --mount --pid --uts --fork --kill-child --mount-proc "$0" "$@"
