@@ -14,7 +14,7 @@ nb_test_pkgs=(
   g++-arm-linux-gnueabi g++-arm-linux-gnueabihf g++-aarch64-linux-gnu g++-mips-linux-gnu qemu-user
   busybox curl lighttpd apache2 apache2-utils nginx fcgiwrap mini-httpd sudo chromium iproute2
   qemu-system-arm cpio gzip xz-utils
-  mmdebstrap lintian piuparts
+  mmdebstrap lintian piuparts autopkgtest
 )
 
 # The program the board's image carries: "musl", the fully static musl build

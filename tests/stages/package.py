@@ -7,22 +7,19 @@ package sources:
                                      build system: amd64 with the suites, armhf and arm64
                                      cross-built; the program must need only the C library
   package.py DIR lintian ARCH        lintian on it: no error and no warning
-  package.py DIR piuparts            install, remove and purge over a fresh minimal base
-  package.py DIR start SERVER        a fresh web system with the amd64 package installed by
-                                     apt, SERVER (apache or lighttpd) in it on a free port
-  package.py DIR check SERVER CHECK  one check of the table through SERVER
-  package.py DIR remove apache       apt-get remove, then purge, in the system Apache runs in
-  package.py DIR stop SERVER         stops SERVER and everything else in its namespaces
-  package.py DIR list servers|checks the names, for CTest
+  package.py DIR piuparts BASE      install, remove and purge over a fresh minimal base
+                                     (BASE: base, or base-lighttpd with lighttpd in it)
+  package.py DIR autopkgtest [TEST]  debian/tests (or one of them) on the amd64 package in a
+                                     fresh testbed
 Runs as root: the systems are unpacked and entered with chroot, in mount and
-PID namespaces of their own (tests/stages/package-root).
+PID namespaces of their own (tests/stages/package-root); nothing of this
+machine's own configuration changes.
 """
 
 import glob
 import os
 import re
 import shutil
-import signal
 import subprocess
 import sys
 import time
@@ -31,11 +28,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "..", "scripts", "pylib"))
 import nbtest  # noqa: E402
-import pages  # noqa: E402
-import standin  # noqa: E402
-import web  # noqa: E402
 
-SOURCE = standin.SOURCE
+SOURCE = os.path.dirname(os.path.dirname(HERE))
 ROOT_RUNNER = os.path.join(SOURCE, "tests", "stages", "package-root")
 NATIVE = subprocess.run(
     ["dpkg", "--print-architecture"], capture_output=True, text=True
@@ -60,7 +54,8 @@ ENV = {"PATH": "/usr/sbin:/usr/bin:/sbin:/bin", "LANG": "C.UTF-8", "HOME": "/roo
 # board's C library of its own architecture, for dpkg-shlibdeps.
 SYSTEMS = {
     "base": ("base.tar.gz", ["--variant=minbase"]),
-    "web": ("web.tar", ["--variant=apt", "--include=apache2,lighttpd"]),
+    "base-lighttpd": ("base-lighttpd.tar.gz", ["--variant=minbase", "--include=lighttpd"]),
+    "testbed": ("testbed.tar", ["--variant=minbase"]),
     "build": (
         "build.tar",
         [
@@ -71,14 +66,10 @@ SYSTEMS = {
         ],
     ),
 }
-HEADERS = {
-    "content-security-policy": "default-src 'self'; frame-ancestors 'none'",
-    "x-frame-options": "DENY",
-    "x-content-type-options": "nosniff",
-    "referrer-policy": "same-origin",
-}
-# The log that the stand-in Configure writes, in the web system.
-STANDIN_LOG = "/var/log/configure.log"
+
+
+# A fresh installed system's /etc/hosts (mmdebstrap writes none).
+HOSTS = "127.0.0.1\tlocalhost\n::1\t\tlocalhost ip6-localhost ip6-loopback\n"
 
 
 class Failed(Exception):
@@ -203,14 +194,17 @@ def check_elf(program, arch):
         raise Failed(f"{program} must need only the C library, not: {' '.join(needed)}")
 
 
-def build(dir_, arch):
-    root = os.path.join(dir_, "build-root")
-    unpack(dir_, "build", root)
-    tree = os.path.join(root, "build", "northbeam")
+def copy_sources(tree):
     for name in source_files():
         target = os.path.join(tree, name)
         os.makedirs(os.path.dirname(target), exist_ok=True)
         shutil.copy2(os.path.join(SOURCE, name), target, follow_symlinks=False)
+
+
+def build(dir_, arch):
+    root = os.path.join(dir_, "build-root")
+    unpack(dir_, "build", root)
+    copy_sources(os.path.join(root, "build", "northbeam"))
     options = ["parallel=2"]
     command = ["dpkg-buildpackage", "-us", "-uc", "-b"]
     if arch != NATIVE:
@@ -251,291 +245,68 @@ def lintian(dir_, arch):
     return 0
 
 
-def piuparts(dir_):
+def piuparts(dir_, base_name):
     deb = os.path.join(dir_, NATIVE, deb_name(NATIVE))
-    base = os.path.join(dir_, "systems", SYSTEMS["base"][0])
-    log = os.path.join(dir_, "piuparts.log")
+    base = os.path.join(dir_, "systems", SYSTEMS[base_name][0])
+    log = os.path.join(dir_, f"piuparts-{base_name}.log")
     run("piuparts", "--distribution=bookworm", "--basetgz", base, "--logfile", log, deb)
     with open(log) as f:
         print("".join(f.readlines()[-5:]), end="")
     return 0
 
 
-# ---- the package served from a fresh system ------------------------------
-
-# Each server: how its own configuration is pointed at the port, and the
-# command that runs it in the foreground.
-SERVERS = {
-    "apache": ["apache2ctl", "-DFOREGROUND"],
-    "lighttpd": ["lighttpd", "-D", "-f", "/etc/lighttpd/lighttpd.conf"],
-}
-STANDIN = standin.STANDIN
-PROGRAM = "/usr/lib/cgi-bin/northbeam"
+# ---- the package as an administrator sets it up ---------------------------
 
 
-class System(web.Stage):
-    """A server's fresh system, seen by the web stage's checks as its board:
-    the settings file and the stand-in Configure's log are the system's."""
-
-    def __init__(self, dir_, server):
-        super().__init__(dir_)
-        self.root = os.path.join(self.run_dir(server), "root")
-        self.settings = os.path.join(self.root, "tmp", "config.out")
-        self.log = self.root + STANDIN_LOG
-
-    def direct(self, query, extra=None):
-        """The body the installed program writes when run directly in the
-        system as the web server's user, for QUERY (None: none at all)."""
-        env = dict(web.ENV, REQUEST_METHOD="GET", **(extra or {}))
-        if query is not None:
-            env["QUERY_STRING"] = query
-        done = in_root(
-            self.root,
-            "setpriv",
-            "--reuid=www-data",
-            "--regid=www-data",
-            "--clear-groups",
-            "env",
-            "-i",
-            *[f"{k}={v}" for k, v in env.items()],
-            PROGRAM,
-            board=STANDIN,
-            capture_output=True,
-            timeout=20,
-        )
-        return done.stdout.split(b"\n\n", 1)[-1]
-
-
-def www_data(root):
-    with open(os.path.join(root, "etc", "passwd")) as f:
-        for line in f:
-            fields = line.split(":")
-            if fields[0] == "www-data":
-                return int(fields[2]), int(fields[3])
-    raise Failed("the fresh system has no www-data")
-
-
-def listen_on(root, server, port):
-    """Points the system's own server configuration at 127.0.0.1:port."""
-    if server == "apache":
-        with open(os.path.join(root, "etc", "apache2", "ports.conf"), "w") as f:
-            f.write(f"Listen 127.0.0.1:{port}\n")
-        return
-    conf = os.path.join(root, "etc", "lighttpd", "lighttpd.conf")
-    with open(conf) as f:
-        text = f.read()
-    text, count = re.subn(
-        r"(?m)^server\.port\s*=.*$", f'server.port = {port}\nserver.bind = "127.0.0.1"', text
+def autopkgtest(dir_, test=None):
+    """debian/tests, each following README.Debian in a fresh Debian 12 testbed:
+    the chroot backend over an unpacked system, entered from mount and PID
+    namespaces of the stage's own; each test makes its own network namespace.
+    The namespaces give the isolation of a container that the tests declare;
+    the purge test, which breaks the testbed, comes last."""
+    root = os.path.join(dir_, "testbed")
+    unpack(dir_, "testbed", root)
+    # The testbed installs each test's Depends from Debian's archive; its
+    # /etc/hosts is the one Debian's installer writes.
+    resolv = os.path.join(root, "etc", "resolv.conf")
+    if os.path.lexists(resolv):
+        os.remove(resolv)
+    shutil.copy("/etc/resolv.conf", resolv)
+    with open(os.path.join(root, "etc", "hosts"), "w") as f:
+        f.write(HOSTS)
+    tree = os.path.join(dir_, "tree")
+    shutil.rmtree(tree, ignore_errors=True)
+    copy_sources(tree)
+    out = os.path.join(dir_, "autopkgtest")
+    shutil.rmtree(out, ignore_errors=True)
+    summary = os.path.join(dir_, "autopkgtest.summary")
+    done = subprocess.run(
+        ["unshare", "--mount", "--pid", "--fork", "--kill-child", ROOT_RUNNER, "--outside", root]
+        + ["autopkgtest", "--ignore-restrictions=isolation-container,breaks-testbed"]
+        + ["--setup-commands=apt-get update", "--output-dir", out, "--summary-file", summary]
+        + ([f"--test-name={test}"] if test else [])
+        + ["-B", os.path.join(dir_, NATIVE, deb_name(NATIVE)), tree + "/", "--", "chroot", root],
+        env=ENV,
     )
-    if count != 1:
-        raise Failed(f"{conf} sets no server.port")
-    with open(conf, "w") as f:
-        f.write(text)
-
-
-def start(dir_, server):
-    system = System(dir_, server)
-    folder = system.run_dir(server)
-    shutil.rmtree(folder, ignore_errors=True)
-    os.makedirs(folder)
-    unpack(dir_, "web", system.root)
-    # The board's Configure, a stand-in, placed as an integrator would.
-    with open(os.path.join(system.root, "etc", "Configure"), "w") as f:
-        f.write(standin.configure_text("/", STANDIN_LOG, standin.PAUSE["web"]))
-    os.chmod(os.path.join(system.root, "etc", "Configure"), 0o755)
-    open(system.log, "w").close()
-    os.chown(system.log, *www_data(system.root))
-    # As an owner installs it.
-    deb = deb_name(NATIVE)
-    shutil.copy(os.path.join(dir_, NATIVE, deb), os.path.join(system.root, "root"))
-    env = dict(ENV, DEBIAN_FRONTEND="noninteractive")
-    done = in_root(
-        system.root,
-        "apt-get",
-        "install",
-        "-y",
-        "-q",
-        "--no-install-recommends",
-        "/root/" + deb,
-        env=env,
-    )
-    if done.returncode != 0:
-        raise Failed(f"apt-get install ./{deb} exited with {done.returncode}")
-    if server == "lighttpd":
-        in_root(system.root, "lighty-enable-mod", "cgi", "northbeam", check=True)
-    port = nbtest.free_port()
-    listen_on(system.root, server, port)
-    with open(os.path.join(folder, "server.log"), "ab") as out:
-        p = subprocess.Popen(
-            [
-                "unshare",
-                "--mount",
-                "--pid",
-                "--fork",
-                "--kill-child",
-                ROOT_RUNNER,
-                system.root,
-                "--board",
-                STANDIN,
-            ]
-            + SERVERS[server],
-            stdin=subprocess.DEVNULL,
-            stdout=out,
-            stderr=subprocess.STDOUT,
-            env=ENV,
-            start_new_session=True,
-        )
-    with open(os.path.join(folder, "pid"), "w") as f:
-        f.write(str(p.pid))
-    with open(os.path.join(folder, "port"), "w") as f:
-        f.write(str(port))
-    if not nbtest.wait_http(port, 20):
-        print(
-            open(os.path.join(folder, "server.log"), errors="replace").read()[-3000:],
-            file=sys.stderr,
-        )
-        stop(dir_, server)
-        raise Failed(f"{server} in the fresh system does not answer on 127.0.0.1:{port}")
-    print(f"{server} in {system.root} on 127.0.0.1:{port} (namespace pid {p.pid})")
-    return 0
-
-
-def in_system(root):
-    """The processes that run in the system at root."""
-    found = []
-    for pid in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            if os.readlink(f"/proc/{pid}/root").startswith(root):
-                found.append(int(pid))
-        except OSError:
-            pass
-    return found
-
-
-def stop(dir_, server):
-    folder = os.path.join(dir_, server)
-    root = os.path.join(folder, "root")
-    try:
-        with open(os.path.join(folder, "pid")) as f:
-            pid = int(f.read())
-    except FileNotFoundError:
-        return 0
-    # The namespace's first process is the server, or the shell that runs
-    # it; when it goes, the kernel ends every other one of the namespace:
-    # server, program and Configure alike. unshare's --kill-child does not
-    # reach a server that changed its user (lighttpd), so each process of
-    # the system is ended from here.
-    for target in [pid] + in_system(root):
-        try:
-            os.kill(target, signal.SIGKILL)
-        except ProcessLookupError:
-            pass
-    os.remove(os.path.join(folder, "pid"))
-    if not nbtest.within(10, lambda: not in_system(root)):
-        print(f"FAIL processes left in {root}: {in_system(root)}", file=sys.stderr)
-        return 1
+    with open(summary) as f:
+        print(f.read(), end="")
     shutil.rmtree(root, ignore_errors=True)
+    if done.returncode != 0:
+        raise Failed(f"autopkgtest exited with {done.returncode}")
     return 0
-
-
-def menu_pages(system, port):
-    """Every menu page through the server is the installed program's own
-    answer, with the headers that keep the pages from being framed or mixed."""
-    queries = [pages.query(value) for value in pages.VALUES]
-    wrong = web.same_as_program(system, port, queries)
-    _, got, _ = nbtest.fetch(port, "/cgi-bin/northbeam?" + queries[0])
-    for name, value in HEADERS.items():
-        if got.get(name) != value:
-            wrong.append(f"{name}: {got.get(name)!r}, not {value!r}")
-    if not wrong:
-        print(f"{len(queries)} pages byte for byte the program's own, run directly in the system")
-    return wrong
-
-
-CHECKS = {
-    "pages": menu_pages,
-    "pictures": lambda system, port: web.pictures(system, port),
-    "save": lambda system, port: web.accepted_save(system, port, web.same_site),
-    "cross-site": lambda system, port: web.refused_save(system, port, web.other_site),
-}
-
-
-def check(dir_, server, name):
-    system = System(dir_, server)
-    wrong = CHECKS[name](system, system.port(server))
-    for line in wrong:
-        print(f"FAIL {server} {name}: {line}")
-    print(f"{server} {name}: {'FAILED' if wrong else 'ok'}")
-    return 1 if wrong else 0
-
-
-def apache_state(system):
-    """What Apache has on of the package's configuration and of the modules it needs."""
-    state = {}
-    for kind, name in (("-c", "northbeam"), ("-m", "cgid"), ("-m", "headers")):
-        done = in_root(system.root, "a2query", "-q", kind, name)
-        state[name] = done.returncode == 0
-    return state
-
-
-def left_behind(path, name):
-    """Whether a file is the package's: its name carries the package's, or it
-    is Apache's record of a module that the package enabled."""
-    if "northbeam" in name:
-        return True
-    return path.startswith("/var/lib/apache2/") and name in ("cgid", "headers")
-
-
-def leftovers(system):
-    """Files of the package's left in the system."""
-    found = []
-    for top in ("etc", "usr", "var"):
-        for folder, dirs, files in os.walk(os.path.join(system.root, top)):
-            for name in dirs + files:
-                path = os.path.join(folder, name)[len(system.root) :]
-                if left_behind(path, name):
-                    found.append(path)
-    return found
-
-
-def remove(dir_, server):
-    """Removing the package disables what it enabled in Apache (the fresh
-    system had neither mod_cgid nor mod_headers on); purging it leaves
-    nothing of it behind."""
-    system = System(dir_, server)
-    env = dict(ENV, DEBIAN_FRONTEND="noninteractive")
-    wrong = []
-    before = apache_state(system)
-    if before != {"northbeam": True, "cgid": True, "headers": True}:
-        wrong.append(f"installed, Apache has {before}")
-    in_root(system.root, "apt-get", "remove", "-y", "-q", "northbeam", env=env, check=True)
-    after = apache_state(system)
-    if any(after.values()):
-        wrong.append(f"removed, Apache still has {after}")
-    in_root(system.root, "apt-get", "purge", "-y", "-q", "northbeam", env=env, check=True)
-    wrong += [f"purged, left {path}" for path in leftovers(system)]
-    for line in wrong:
-        print(f"FAIL {server} remove: {line}")
-    print(f"{server} remove and purge: {'FAILED' if wrong else 'ok'}")
-    return 1 if wrong else 0
 
 
 COMMANDS = {
     ("systems", 0): systems,
     ("build", 1): build,
     ("lintian", 1): lintian,
-    ("piuparts", 0): piuparts,
-    ("start", 1): start,
-    ("stop", 1): stop,
-    ("check", 2): check,
-    ("remove", 1): remove,
+    ("piuparts", 1): piuparts,
+    ("autopkgtest", 0): autopkgtest,
+    ("autopkgtest", 1): autopkgtest,
 }
 
 
 def main(argv):
-    if len(argv) == 3 and argv[1] == "list":
-        print(";".join(SERVERS if argv[2] == "servers" else CHECKS))
-        return 0
     command = COMMANDS.get((argv[1], len(argv) - 2)) if len(argv) >= 2 else None
     if command is None:
         print(__doc__, file=sys.stderr)
