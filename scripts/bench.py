@@ -62,6 +62,10 @@ GUARD_INSTR_OTHER = 1.75
 # tests one byte at a time.
 GUARD_MUSL_OWN = {"home": 1.0, "form": 1.0, "debug": 1.0, "save": 1.0, "listing": 2.0}
 GUARD_RSS = 1.5  # peak memory to the floor's
+# A save's peak is its own: the wait page's child beside the parent that
+# becomes Configure, with the save's checks and the protective header. It
+# stood at 1.48 and, with those checks, at 1.51 to 1.53.
+GUARD_RSS_KIND = {"save": 1.6}
 GUARD_SIZE = 64 * 1024  # stripped bytes, for the board's flash
 # On the board: the program the image carries, each kind's requests per second
 # to the dynamic floor's, at least:
@@ -431,7 +435,12 @@ def host(secs):
     for k, bound in GUARD_MUSL_OWN.items():
         guard(f"{k}: musl_own, to the dynamic floor's own", ratio(mio[k], fio[k]), "<=", bound)
     for k in KINDS:
-        guard(f"{k}: peak memory to the floor's", ratio(rs[k], frs[k]), "<=", GUARD_RSS)
+        guard(
+            f"{k}: peak memory to the floor's",
+            ratio(rs[k], frs[k]),
+            "<=",
+            GUARD_RSS_KIND.get(k, GUARD_RSS),
+        )
     guard("northbeam: stripped bytes", sizes["northbeam"], "<=", GUARD_SIZE)
 
 
