@@ -15,12 +15,11 @@
 
 namespace {
 
-// The names the settings file may hold: the settings form's, and the
-// network the board works out from them.
+// The names the settings file may hold: those of the settings table, the
+// one list of them.
 bool is_setting(const std::string &name) {
-  for (const char *known :
-       {"WAN_STATICIP", "WAN_IPADDR", "WAN_NETMASK", "WAN_NETWORK", "WAN_ROUTE", "DNS1", "DNS2"})
-    if (name == known)
+  for (const netconf_field &field : netconf_fields)
+    if (name == field.name)
       return true;
   return false;
 }
