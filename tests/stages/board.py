@@ -31,8 +31,13 @@ import configure  # noqa: E402
 
 TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BOARD = os.path.join(TOP, "scripts", "board")
-# The form's text fields: address, netmask, gateway, DNS1, DNS2.
+# The WAN type (y: static, n: dynamic) and the form's text fields, from the
+# program's settings table.
+TYPE = pages.FIELDS[0]["name"]
 NAMES = tuple(pages.TEXT_FIELDS)
+# What the WAN port runs and the pages show of it: address, netmask,
+# gateway, DNS1, DNS2.
+PORT = ("WAN_IPADDR", "WAN_NETMASK", "WAN_ROUTE", "DNS1", "DNS2")
 # The emulator's network on the WAN port: its DHCP server leases this.
 LEASE = ("10.0.2.15", "255.255.255.0")
 failures = []
@@ -72,12 +77,12 @@ class Board:
         return self.get(pages.query(name))[1]
 
     def save(self, values, site="same", auth=True):
-        """A save as the form sends it: values are (type, address, netmask,
-        gateway, DNS1, DNS2) or a list of pairs; site is where it says it
-        comes from: same, cross or None (no sign at all)."""
-        if isinstance(values, tuple):
-            kind = "Static IP Address" if values[0] == "y" else "Dynamic IP Address"
-            values = [("WAN_STATICIP", kind)] + list(zip(NAMES, values[1:]))
+        """A save as the form sends it: values are a whole save (setting())
+        or a list of pairs; site is where it says it comes from: same, cross
+        or None (no sign at all)."""
+        if isinstance(values, dict):
+            kind = "Static IP Address" if values[TYPE] == "y" else "Dynamic IP Address"
+            values = [(TYPE, kind)] + [(name, values[name]) for name in NAMES]
         query = "rc=2&" + urllib.parse.urlencode(values)
         headers = {}
         if site == "same":
@@ -98,13 +103,13 @@ class Board:
         return self.file("configure.log") or ""
 
     def form(self):
-        """What the settings form shows: (type, address, netmask, gateway, DNS1, DNS2)."""
+        """What the settings form shows: the type and each text field, by name."""
         body = self.page(pages.FORM)
         static = body.find("<OPTION> Static IP Address")
         dynamic = body.find("<OPTION> Dynamic IP Address")
         kind = "y" if 0 <= static < dynamic else "n" if 0 <= dynamic else None
         shown = [re.search(f'NAME={n} VALUE="([^"]*)"', body) for n in NAMES]
-        return (kind,) + tuple(m.group(1) if m else None for m in shown)
+        return {TYPE: kind, **{n: m.group(1) if m else None for n, m in zip(NAMES, shown)}}
 
     def eth1(self):
         """eth1's address and netmask on the Net Statistics page."""
@@ -131,18 +136,40 @@ class Board:
         return addr + (self.gateway(),) + (dns + (None, None))[:2]
 
 
+def setting(kind, **given):
+    """A whole save: the type KIND, the fields GIVEN, and every other text
+    field of the form at the program's default."""
+    values = {TYPE: kind, **{name: pages.DEFAULTS[name] for name in NAMES}}
+    values.update(given)
+    return values
+
+
+def static_save(address, netmask, gateway, dns1, dns2):
+    """A static save of the WAN port's settings, the rest at their defaults."""
+    return setting("y", **dict(zip(PORT, (address, netmask, gateway, dns1, dns2))))
+
+
+def port_of(values):
+    """What a save sets the WAN port to run, as running() reads it back."""
+    return tuple(values[name] for name in PORT)
+
+
 def settings_of(text):
-    """The six values of a settings file's text, as the form reads them."""
+    """The type and text fields of a settings file's text, as the form reads
+    them; a field the file lacks is None."""
     values = {}
     for line in (text or "").splitlines():
         name, _, value = line.partition("=")
         values[name] = value.replace('"', "")
-    return (values.get("WAN_STATICIP"),) + tuple(values.get(n) for n in NAMES)
+    return {n: values.get(n) for n in (TYPE,) + NAMES}
 
 
 def factory():
+    """What the form shows at first boot: the factory file, and the
+    program's default for a field it does not name."""
     with open(os.path.join(TOP, "board", "config.factory")) as f:
-        return settings_of(f.read())
+        found = settings_of(f.read())
+    return {n: pages.DEFAULTS[n] if v is None else v for n, v in found.items()}
 
 
 def form_is_port(board, what):
@@ -150,26 +177,27 @@ def form_is_port(board, what):
     form, port = board.form(), board.running()
     return check(
         f"{what}: the form shows what the port runs",
-        form[0] == "y" and form[1:] == port,
+        form[TYPE] == "y" and port_of(form) == port,
         f"form {form}, port {port}",
     )
 
 
 def settles(board, values, seconds, what):
     """Within SECONDS the port, the form and the name servers show a static save."""
-    ok = nbtest.within(seconds, lambda: board.eth1() == values[1:3], pause=0.5)
+    address, netmask, gateway, dns1, dns2 = port_of(values)
+    ok = nbtest.within(seconds, lambda: board.eth1() == (address, netmask), pause=0.5)
     check(
-        f"{what}: within {seconds} s eth1 is {values[1]} netmask {values[2]}",
+        f"{what}: within {seconds} s eth1 is {address} netmask {netmask}",
         ok,
         f"eth1 {board.eth1()}",
     )
     check(
-        f"{what}: the default route goes through {values[3]}",
-        nbtest.within(10, lambda: board.gateway() == values[3], pause=1),
+        f"{what}: the default route goes through {gateway}",
+        nbtest.within(10, lambda: board.gateway() == gateway, pause=1),
     )
     check(
-        f"{what}: resolv.conf names {values[4]} and {values[5]}",
-        nbtest.within(5, lambda: board.dns() == values[4:6], pause=0.5),
+        f"{what}: resolv.conf names {dns1} and {dns2}",
+        nbtest.within(5, lambda: board.dns() == (dns1, dns2), pause=0.5),
         f"{board.dns()}",
     )
     check(f"{what}: the form shows the save", board.form() == values, f"{board.form()}")
@@ -223,7 +251,7 @@ def power(state, how):
 
 
 def first_boot(board):
-    """The form's six values at first boot are the factory settings, and eth1,
+    """The form's values at first boot are the factory settings, and eth1,
     the default route and resolv.conf run them."""
     check(
         "first boot: the form shows the factory settings",
@@ -308,11 +336,11 @@ def login(board):
             continue
         before = snapshot(board)
         status, _ = board.save(
-            ("y", "10.0.2.66", "255.255.255.0", "10.0.2.2", "10.0.2.3", "10.0.2.4"), auth=auth
+            static_save("10.0.2.66", "255.255.255.0", "10.0.2.2", "10.0.2.3", "10.0.2.4"), auth=auth
         )
         check(f"login: a save with {who} gets 401", status == 401, f"{status}")
         unchanged(board, before, f"login: a save with {who}", wait=1)
-    values = ("y", "10.0.2.66", "255.255.255.0", "10.0.2.2", "10.0.2.3", "10.0.2.4")
+    values = static_save("10.0.2.66", "255.255.255.0", "10.0.2.2", "10.0.2.3", "10.0.2.4")
     status, body = board.save(values)
     check(
         "login: a save with the board's login gets the wait page",
@@ -323,7 +351,7 @@ def login(board):
 
 def static(board):
     """A static save reaches eth1, the default route, resolv.conf and the form."""
-    values = ("y", "10.0.2.77", "255.255.255.128", "10.0.2.2", "10.0.2.3", "10.0.2.4")
+    values = static_save("10.0.2.77", "255.255.255.128", "10.0.2.2", "10.0.2.3", "10.0.2.4")
     status, body = board.save(values)
     check(
         "static: the save answers the wait page",
@@ -335,33 +363,33 @@ def static(board):
 def dynamic(board):
     """A dynamic save: eth1 gets the emulator's lease, and the form lists
     Dynamic first."""
-    status, body = board.save(("n",) + factory()[1:])
+    status, body = board.save({**factory(), TYPE: "n"})
     check("dynamic: the save answers the wait page", status == 200 and "wait.gif" in body)
     check(
         "dynamic: within 20 s eth1 has the lease",
         nbtest.within(20, lambda: board.eth1() == LEASE, pause=0.5),
         f"{board.eth1()}",
     )
-    check("dynamic: the form lists Dynamic first", board.form()[0] == "n")
+    check("dynamic: the form lists Dynamic first", board.form()[TYPE] == "n")
 
 
 # Saves that Configure refuses, each with what it logs; the last sends only
 # DNS1, as a hand-made link would.
-BASE = ("y", "10.0.2.80", "255.255.255.0", "10.0.2.2", "10.0.2.3", "10.0.2.4")
+BASE = static_save("10.0.2.80", "255.255.255.0", "10.0.2.2", "10.0.2.3", "10.0.2.4")
 REFUSED = [
     (
         "an address that is none",
-        ("y", "999.1.1.1") + BASE[2:],
+        {**BASE, "WAN_IPADDR": "999.1.1.1"},
         'WAN_IPADDR "999.1.1.1" is not an IPv4 address',
     ),
     (
         "a netmask that is none",
-        BASE[:2] + ("255.0.255.0",) + BASE[3:],
+        {**BASE, "WAN_NETMASK": "255.0.255.0"},
         'WAN_NETMASK "255.0.255.0" is not an IPv4 netmask',
     ),
     (
         "a gateway off the network",
-        BASE[:3] + ("10.0.3.1",) + BASE[4:],
+        {**BASE, "WAN_ROUTE": "10.0.3.1"},
         "gateway 10.0.3.1 is not on 10.0.2.80",
     ),
     ("a save of DNS1 alone", [("DNS1", "10.0.2.9")], 'WAN_STATICIP "" is neither y nor n'),
@@ -388,7 +416,7 @@ def refused(board):
         )
         check(
             f"refused: {what}: the port runs what it ran",
-            board.running() == BASE[1:],
+            board.running() == port_of(BASE),
             f"{board.running()}",
         )
 
@@ -396,7 +424,7 @@ def refused(board):
 def cross_site(board):
     """A save from another site, or with no sign of where it comes from, gets
     the home page and changes nothing."""
-    values = ("y", "10.0.2.99", "255.255.255.0", "10.0.2.2", "10.0.2.5", "10.0.2.6")
+    values = static_save("10.0.2.99", "255.255.255.0", "10.0.2.2", "10.0.2.5", "10.0.2.6")
     for site in ("cross", None):
         what = f"cross-site: a save {'from another site' if site else 'with no sign of its origin'}"
         before = snapshot(board)
@@ -421,7 +449,9 @@ def queued(board):
     """30 saves in a row: the board settles on the last, one apply at a time."""
     log = board.log()
     saves = [
-        ("y", f"10.0.2.{100 + k}", "255.255.255.0", "10.0.2.2", "10.0.2.3", f"10.0.2.{100 + k}")
+        static_save(
+            f"10.0.2.{100 + k}", "255.255.255.0", "10.0.2.2", "10.0.2.3", f"10.0.2.{100 + k}"
+        )
         for k in range(QUEUED)
     ]
     answered = sum(1 for values in saves if board.save(values)[0] == 200)
@@ -454,7 +484,7 @@ def browser(board):
     """The Chromium session of tests/web through the board, logged in."""
     # The session fills the form as it shows this: the program's defaults,
     # saved as dynamic (Configure checks no address of a dynamic save).
-    defaults = ("n",) + tuple(pages.DEFAULTS[name] for name in NAMES)
+    defaults = setting("n")
     board.save(defaults)
     check(
         "browser: the form shows the defaults",
@@ -519,7 +549,7 @@ def watchdog(board):
 def power_cycle(state):
     """A save, a clean power-off, a boot: the port and the form show the save."""
     board = boot(os.path.join(state, "cycle"), fresh=True)
-    values = ("y", "10.0.2.88", "255.255.255.0", "10.0.2.2", "10.0.2.7", "10.0.2.8")
+    values = static_save("10.0.2.88", "255.255.255.0", "10.0.2.2", "10.0.2.7", "10.0.2.8")
     board.save(values)
     settles(board, values, 20, "power cycle: before")
     power(board.state, "off")
@@ -531,7 +561,7 @@ def power_cycle(state):
         )
         check(
             "power cycle: eth1 runs the save at once",
-            board.eth1() == values[1:3],
+            board.eth1() == port_of(values)[:2],
             f"{board.eth1()}",
         )
         form_is_port(board, "power cycle")
@@ -568,8 +598,7 @@ def power_cuts(state):
     try:
         for cut in range(1, CUTS + 1):
             saves = [
-                (
-                    "y",
+                static_save(
                     f"10.0.2.{20 + k}",
                     "255.255.255.0",
                     "10.0.2.2",
@@ -604,7 +633,11 @@ def power_cuts(state):
                 found == committed or found in sent,
                 f"{found}",
             )
-            check(f"power cut {cut}: eth1 runs them", board.eth1() == found[1:3], f"{board.eth1()}")
+            check(
+                f"power cut {cut}: eth1 runs them",
+                board.eth1() == port_of(found)[:2],
+                f"{board.eth1()}",
+            )
             form_is_port(board, f"power cut {cut}")
             committed = found
     finally:
