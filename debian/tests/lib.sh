@@ -12,6 +12,13 @@ LOGIN=admin:northbeam-test
 SETTINGS=/var/lib/northbeam/settings/config.out
 FORM='/cgi-bin/northbeam?rc=1&index_link=Wan+Lan+Setting'
 
+# The menu's pages, one a line, as a form sends them in a query (a space
+# as "+"): each menu form's hidden index_link value, in the home page on
+# the input. One tag a line first: the program writes the menu on one.
+menu_pages() {
+  tr '>' '\n' | sed -n 's/.*name="index_link" value="\([^"]*\)".*/\1/p' | sed 's/ /+/g'
+}
+
 fail() {
   echo "FAIL: $*" >&2
   exit 1
