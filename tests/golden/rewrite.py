@@ -138,6 +138,15 @@ def split(old_lines, new):
     return lines
 
 
+def as_keys(line):
+    """A new line of text with each settings value the board was laid with
+    as its {KEY}: a field new to the form is then filled by each case, as
+    the others are."""
+    for name in pages.TEXT_FIELDS:
+        line = line.replace(f'"{FORM[name]}"', f'"{{{name}}}"')
+    return line
+
+
 def rewrite(name, runs):
     """Writes the file with each plain-text run replaced by its new lines."""
     out = []
@@ -150,7 +159,7 @@ def rewrite(name, runs):
             i += 1
             continue
         old_lines, new = next(new_runs)
-        out += split(old_lines, new)
+        out += [as_keys(line) for line in split(old_lines, new)]
         i += len(old_lines)
     with open(os.path.join(GOLDEN, name + ".txt"), "w") as f:
         f.write("".join(line + "\n" for line in out))
